@@ -1,0 +1,57 @@
+# Small helpers shared by every component's CMakeLists.txt.
+
+# Adds DIR when it holds a CMakeLists.txt.
+function(rrm_add_subdirs dir)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endfunction()
+
+# Adds every child folder of DIR that holds a CMakeLists.txt, in name order.
+function(rrm_add_children dir)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/${dir}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${child})
+      add_subdirectory(${child} ${CMAKE_BINARY_DIR}/${rel})
+    endif()
+  endforeach()
+endfunction()
+
+# rrm_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s])
+# A GoogleTest executable registered with CTest. Nothing in a fuzz build.
+function(rrm_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(RRM_FUZZ OR NOT RRM_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+                       ENVIRONMENT "RRM_SOURCE_DIR=${CMAKE_SOURCE_DIR};RRM_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# rrm_add_fuzzer(NAME SOURCES a.cpp LIBS x y)
+# A libFuzzer target, built only with RRM_FUZZ. Binaries land in
+# ${CMAKE_BINARY_DIR}/fuzzers so scripts/fuzz.sh finds every one of them;
+# a seed corpus, when there is one, is tests/<component>/corpus/<NAME>/.
+function(rrm_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT RRM_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+endfunction()
+
+find_package(Threads REQUIRED)
