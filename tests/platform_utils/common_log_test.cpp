@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common_log.h"
+
+namespace {
+
+class CommonLog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/common_log_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        dir_ = base_ + "/nested/logs";  // created on first use
+        setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        unsetenv("COMMON_LOG_DIR");
+        std::string cmd = "rm -rf '" + base_ + "'";
+        (void)system(cmd.c_str());
+    }
+    std::vector<std::string> lines(const std::string &name)
+    {
+        std::ifstream in(dir_ + "/" + name);
+        std::vector<std::string> out;
+        std::string l;
+        while (std::getline(in, l))
+            out.push_back(l);
+        return out;
+    }
+    off_t size_of(const std::string &name)
+    {
+        struct stat st;
+        return stat((dir_ + "/" + name).c_str(), &st) == 0 ? st.st_size : -1;
+    }
+    std::string base_, dir_;
+};
+
+}  // namespace
+
+TEST_F(CommonLog, OneStampedLineACallWithTheTextAsData)
+{
+    EXPECT_EQ(common_log("WLAN_MODULE_DB_LOG", 51200, "WLAN MODULE START !"), 0);
+    EXPECT_EQ(common_log("WLAN_MODULE_DB_LOG", 51200, "%s%n%x two\nlines\n"), 0);
+    auto l = lines("WLAN_MODULE_DB_LOG");
+    ASSERT_EQ(l.size(), 2u);
+    // "YYYY-MM-DD HH:MM:SS " then the text.
+    ASSERT_GT(l[0].size(), 20u);
+    EXPECT_EQ(l[0][4], '-');
+    EXPECT_EQ(l[0][13], ':');
+    EXPECT_EQ(l[0].substr(20), "WLAN MODULE START !");
+    EXPECT_EQ(l[1].substr(20), "%s%n%x two lines");
+}
+
+TEST_F(CommonLog, FileRestartsBeforeItWouldPassTheSizeAndKeepsOneOlderCopy)
+{
+    const int limit = 300;
+    std::string text(40, 'a');  // 61 bytes a line with stamp and line end
+    for (int i = 0; i < 20; ++i) {
+        text[0] = static_cast<char>('A' + i);
+        ASSERT_EQ(common_log("SMALL", limit, text.c_str()), 0);
+        EXPECT_LE(size_of("SMALL"), limit);
+    }
+    auto cur = lines("SMALL");
+    auto old = lines("SMALL.1");
+    ASSERT_FALSE(cur.empty());
+    ASSERT_EQ(old.size(), 4u);  // four 61-byte lines fit in 300
+    // The newest line is last in the current file; the older copy holds the
+    // lines just before the current file's first one.
+    EXPECT_EQ(cur.back()[20], 'A' + 19);
+    EXPECT_EQ(old.back()[20] + 1, cur.front()[20]);
+    EXPECT_FALSE(std::ifstream(dir_ + "/SMALL.2").good());
+}
+
+TEST_F(CommonLog, BadNamesAreRefusedAndNothingEscapesTheFolder)
+{
+    EXPECT_EQ(common_log(nullptr, 100, "x"), -1);
+    EXPECT_EQ(common_log("", 100, "x"), -1);
+    EXPECT_EQ(common_log("../escape", 100, "x"), -1);
+    EXPECT_EQ(common_log("a/b", 100, "x"), -1);
+    EXPECT_EQ(common_log("..", 100, "x"), -1);
+    EXPECT_FALSE(std::ifstream(base_ + "/nested/escape").good());
+    // A null text still gives a stamped line.
+    EXPECT_EQ(common_log("EMPTY", 100, nullptr), 0);
+    EXPECT_EQ(lines("EMPTY").size(), 1u);
+}
+
+TEST_F(CommonLog, UnwritableFolderGivesAnError)
+{
+    std::string file = base_ + "/plain";
+    std::ofstream(file) << "x";
+    setenv("COMMON_LOG_DIR", file.c_str(), 1);
+    EXPECT_EQ(common_log("LOG", 100, "x"), -1);
+}

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform_utils.h"
+
+TEST(IfMac, LoopbackAnswersAndMissingOrOverlongNamesGiveZeros)
+{
+    unsigned char mac[6];
+    memset(mac, 0xaa, sizeof mac);
+    EXPECT_EQ(capwapUtlGetIfMAC("lo", mac), 0);
+    for (unsigned char c : mac)
+        EXPECT_EQ(c, 0);
+
+    memset(mac, 0xaa, sizeof mac);
+    EXPECT_EQ(capwapUtlGetIfMAC("nosuch-if9", mac), -1);
+    for (unsigned char c : mac)
+        EXPECT_EQ(c, 0);
+
+    // Sixteen characters do not fit the request's name field.
+    memset(mac, 0xaa, sizeof mac);
+    EXPECT_EQ(capwapUtlGetIfMAC("abcdefghijklmnop", mac), -1);
+    for (unsigned char c : mac)
+        EXPECT_EQ(c, 0);
+    std::string huge(5000, 'l');
+    EXPECT_EQ(capwapUtlGetIfMAC(huge.c_str(), mac), -1);
+    EXPECT_EQ(capwapUtlGetIfMAC("", mac), -1);
+    EXPECT_EQ(capwapUtlGetIfMAC(nullptr, mac), -1);
+}
+
+// In a private network namespace, an interface given a known address is read
+// back exactly.
+TEST(IfMac, ReadsTheAddressOfARealInterface)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private network namespace";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNET) != 0)
+            _exit(77);
+        const char *make =
+            "ip link add t0 address 02:11:22:3a:4b:5c type dummy 2>/dev/null || "
+            "ip link add t0 address 02:11:22:3a:4b:5c type veth peer name t1 2>/dev/null";
+        if (system(make) != 0)
+            _exit(77);
+        unsigned char mac[6];
+        if (capwapUtlGetIfMAC("t0", mac) != 0)
+            _exit(1);
+        char text[MAC_STR_LEN];
+        mac2str(mac, text);
+        _exit(strcmp(text, "02:11:22:3a:4b:5c") == 0 ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private network namespace with a virtual interface here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

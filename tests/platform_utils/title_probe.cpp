@@ -1,0 +1,40 @@
+// Sets its own process title and reports what the rest of the process sees
+// afterwards: its environment, its later arguments and the title itself.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform_utils.h"
+
+int main(int argc, char **argv, char **envp)
+{
+    if (argc < 3)
+        return 2;
+    if (init_title(argc, argv, envp, "probe: ") != 0)
+        return 3;
+    std::string mode = argv[2];
+    if (mode == "long") {
+        std::string big(4000, 'x');
+        set_title("%s", big.c_str());
+    } else {
+        set_title("%s running", argv[1]);
+    }
+    const char *v = getenv("PROBE_VAR");
+    printf("env=%s\n", v ? v : "(none)");
+    printf("envp=%s\n", envp[0] ? envp[0] : "(none)");
+    printf("arg=%s\n", argv[1]);
+
+    FILE *f = fopen("/proc/self/cmdline", "r");
+    if (f == nullptr)
+        return 4;
+    std::string cmd;
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        cmd.push_back(static_cast<char>(c));
+    fclose(f);
+    while (!cmd.empty() && cmd.back() == '\0')
+        cmd.pop_back();
+    printf("title=%s\n", cmd.c_str());
+    return 0;
+}
