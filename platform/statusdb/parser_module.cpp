@@ -1,0 +1,216 @@
+// The status database client: its function table and its clients.
+#include "parser_module.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "command.h"
+#include "statusdb.h"
+#include "store.h"
+
+namespace statusdb {
+
+namespace {
+
+constexpr std::uint32_t kClientMagic = 0x53444243;  // "SDBC"
+
+struct Client {
+    std::uint32_t magic = kClientMagic;
+    unsigned int id = 0;
+    int trace_fd = -1;
+    Store store;
+};
+
+Client *as_client(void *handle)
+{
+    auto *c = static_cast<Client *>(handle);
+    return (c != nullptr && c->magic == kClientMagic) ? c : nullptr;
+}
+
+bool safe_trace_char(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::strchr("-_.:/@%+=,", c) != nullptr;
+}
+
+void append_word(std::string &line, std::string_view w)
+{
+    bool plain = !w.empty();
+    for (char c : w)
+        plain = plain && safe_trace_char(static_cast<unsigned char>(c));
+    if (plain) {
+        line += w;
+        return;
+    }
+    line += '"';
+    for (char c : w) {
+        unsigned char u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': line += "\\\""; break;
+        case '\\': line += "\\\\"; break;
+        case '\n': line += "\\n"; break;
+        case '\r': line += "\\r"; break;
+        case '\t': line += "\\t"; break;
+        default:
+            if (u < 0x20 || u == 0x7f) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", u);
+                line += hex;
+            } else {
+                line += c;
+            }
+        }
+    }
+    line += '"';
+}
+
+void trace(Client *c, std::size_t count, const char *const *words)
+{
+    if (c->trace_fd < 0)
+        return;
+    // One write per line, so lines of concurrent writers never mix.
+    std::string line = trace_line(count, words) + "\n";
+    const char *p = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = write(c->trace_fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// --- the function table -------------------------------------------------
+
+int unsupported_handle(void *, void *, unsigned int) { return -1; }
+int unsupported_get_id(void *) { return -1; }
+int unsupported_parser(void *, const char *, char *, unsigned int) { return -1; }
+void *unsupported_get_addr(void *) { return nullptr; }
+int unsupported_handle_tlv(void *, const void *, unsigned int) { return -1; }
+int unsupported_comm_server(void *) { return -1; }
+
+void *init_sock(unsigned int id)
+{
+    auto *c = new (std::nothrow) Client;
+    if (c == nullptr)
+        return nullptr;
+    c->id = id;
+    std::string error;
+    if (!c->store.open(database_path(), error)) {
+        std::fprintf(stderr, "statusdb: %s\n", error.c_str());
+        delete c;
+        return nullptr;
+    }
+    const char *trace_path = getenv(kTraceVariable);
+    if (trace_path != nullptr && trace_path[0] != '\0') {
+        c->trace_fd = ::open(trace_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (c->trace_fd < 0)
+            std::fprintf(stderr, "statusdb: cannot open the command trace %s: %s\n", trace_path,
+                         std::strerror(errno));
+    }
+    return c;
+}
+
+int close_sock(void *handle, unsigned int)
+{
+    Client *c = as_client(handle);
+    if (c == nullptr)
+        return -1;
+    if (c->trace_fd >= 0)
+        ::close(c->trace_fd);
+    c->magic = 0;
+    delete c;
+    return 0;
+}
+
+int gen_cmd(void *handle, char *reply, ...)
+{
+    std::vector<const char *> words;
+    va_list ap;
+    va_start(ap, reply);
+    // One word more than allowed is enough to refuse the command; the rest
+    // are not read.
+    for (const char *w; words.size() <= kMaxWords && (w = va_arg(ap, const char *)) != nullptr;)
+        words.push_back(w);
+    va_end(ap);
+    return gen_cmd_words(handle, reply, words.size(), words.data());
+}
+
+parser_module dbcmd_module = {
+    unsupported_handle,
+    unsupported_get_id,
+    unsupported_parser,
+    unsupported_get_addr,
+    init_sock,
+    unsupported_handle_tlv,
+    unsupported_comm_server,
+    close_sock,
+    gen_cmd,
+};
+
+}  // namespace
+
+std::string trace_line(std::size_t count, const char *const *words)
+{
+    std::string line;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            line += ' ';
+        append_word(line, words[i] ? words[i] : "");
+    }
+    return line;
+}
+
+int gen_cmd_words(void *handle, char *reply, std::size_t count, const char *const *words)
+{
+    if (reply == nullptr)
+        return -1;
+    Client *c = as_client(handle);
+    if (c == nullptr) {
+        std::snprintf(reply, PARSER_REPLY_MAX, "%s", "error: no client");
+        return -1;
+    }
+    trace(c, count, words);
+
+    std::vector<std::string_view> views;
+    views.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        views.emplace_back(words[i] ? words[i] : "");
+    Command cmd;
+    std::string error;
+    if (!parse_command(views, cmd, error)) {
+        std::snprintf(reply, PARSER_REPLY_MAX, "error: %s", error.c_str());
+        return -1;
+    }
+    return c->store.run(cmd, reply, cmd.lists ? PARSER_LIST_REPLY_MAX : PARSER_REPLY_MAX);
+}
+
+bool show(void *handle, const char *name, std::string &out)
+{
+    Client *c = as_client(handle);
+    if (c == nullptr)
+        return false;
+    return name == nullptr ? c->store.show_tables(out) : c->store.show_table(name, out);
+}
+
+}  // namespace statusdb
+
+extern "C" parser_module *parser_open(const char *name)
+{
+    if (name == nullptr || std::strcmp(name, "dbcmd") != 0)
+        return nullptr;
+    return &statusdb::dbcmd_module;
+}

@@ -1,0 +1,72 @@
+// One connection to the status database file, and the running of commands
+// on it. Every command is one transaction: its writes all land or none do.
+#ifndef STATUSDB_STORE_H
+#define STATUSDB_STORE_H
+
+#include <cstddef>
+#include <string>
+
+#include "command.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace statusdb {
+
+// The database file: $STATUSDB_PATH, else kDefaultPath.
+inline constexpr const char *kPathVariable = "STATUSDB_PATH";
+inline constexpr const char *kDefaultPath = "/tmp/statusdb.sqlite";
+const char *database_path();
+
+// How long a command waits for another writer before it gives up.
+inline constexpr int kBusyTimeoutMs = 15000;
+
+// Reply texts.
+inline constexpr const char *kReplyOk = "OK";
+inline constexpr const char *kReplyNone = "N/A";
+
+class Store {
+public:
+    Store() = default;
+    ~Store();
+    Store(const Store &) = delete;
+    Store &operator=(const Store &) = delete;
+
+    // Opens PATH (creating the file and its tables when new). On failure
+    // returns false with the reason in ERROR.
+    bool open(const char *path, std::string &error);
+
+    // Runs CMD and writes its reply into REPLY, at most CAP bytes, always
+    // terminated. Returns 0, or -1 when the command was refused (then it
+    // changed nothing and the reply is an error text).
+    int run(const Command &cmd, char *reply, std::size_t cap);
+
+    // Writes table NAME as aligned columns, one key a row, into OUT.
+    // Returns false when there is no such table.
+    bool show_table(const char *name, std::string &out);
+    // Writes every table with its number of keys into OUT.
+    bool show_tables(std::string &out);
+
+private:
+    enum Stmt {
+        kBegin, kCommit, kRollback,
+        kAddTable, kFindTable, kAddKey, kFindKey,
+        kSetField, kGetField, kDropFields, kDropKey, kList,
+        kStmtCount
+    };
+
+    bool prepare_schema(std::string &error);
+    bool prepare_statements(std::string &error);
+    sqlite3_stmt *stmt(Stmt s);
+    // Steps, in an open transaction; false with ERROR set on a refusal.
+    bool execute(const Command &cmd, char *reply, std::size_t cap, std::string &error);
+    long long find_table(std::string_view name);
+    long long find_key(long long table, std::string_view name);
+
+    sqlite3 *db_ = nullptr;
+    sqlite3_stmt *stmts_[kStmtCount] = {};
+};
+
+}  // namespace statusdb
+
+#endif

@@ -1,0 +1,137 @@
+// The settings table: names, defaults and order, and how the environment
+// replaces them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "conf_init.h"
+
+namespace {
+
+struct Expected {
+    const char *name;
+    const char *def;
+};
+
+// Every setting in application order with its default.
+const Expected kSettings[] = {
+    {"DOT11_ATH_IWPRIV", "iwpriv"},
+    {"PING_CHECK_BIN", "/usr/local/bin/capwap/ping_check.sh"},
+    {"CW_FW_VER_PATH", "/rw/fwversion"},
+    {"DOT11_ATH_WLANCONFIG", "wlanconfig"},
+    {"WIRELESS_PROC_FILE", "/proc/net/wireless"},
+    {"CAPWAP_DISC_OPTION_BACKUP", "/tmp/cw_disc_option.backup"},
+    {"CW_DEBUG_FILE_PATH", "/tmp/cw_dbg_log"},
+    {"CAPWAP_MODEL_PORT_NUM", "1"},
+    {"CAPWAP_MODEL_SLOT_NUM", "1"},
+    {"CAPWAP_NEED_FW_UPDATE", "0"},
+    {"CAPWAP_MODEL_ID", "1b00"},
+    {"CAPWAP_MODEL_NAME", "Ubuntu-PC"},
+    {"CAPWAP_ETH_MAC", "00:11:22:33:44:55"},
+    {"APPLY_CONFIG_FILE_FORMAT", "/tmp/applyConf_%u.tar.bz2"},
+    {"UPDATE_CONFIG_FILE_FORMAT", "/tmp/updateConf_%u.tar.bz2"},
+    {"CCA_MD5_CHECK", "/tmp/cca_md5error"},
+    {"CW_CCA_CONVERTER_PATH", "/var/halvo/capwap/cca_converter.sh"},
+    {"CW_CCA_EXTRACT_PATH", "/usr/local/bin/capwap/cca_extract.sh"},
+    {"CW_CCA_INIT_PATH", "/usr/local/bin/capwap/cca_init.sh"},
+    {"HVSH_CLI_BIN", "/bin/hvsh"},
+    {"DTLS_OPENSSL_CNF", "/usr/local/ssl/openssl.cnf"},
+    {"CAPWAP_MAIN_INTERFACE", "br0"},
+    {"CAPWAP_RX_FW_TEMP_PATH", "/tmp/AP-image"},
+};
+constexpr std::size_t kCount = sizeof(kSettings) / sizeof(kSettings[0]);
+
+std::vector<__str_initenv__rec *> records()
+{
+    std::vector<__str_initenv__rec *> out;
+    for (__str_initenv__rec *r = __start_str_initenv; r < __stop_str_initenv; ++r)
+        out.push_back(r);
+    return out;
+}
+
+// Runs the overrides with the environment ENV set (and every other setting
+// unset), then checks each setting; the copies are freed and the defaults
+// put back afterwards so the next test starts clean.
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const Expected &e : kSettings)
+            unsetenv(e.name);
+        for (__str_initenv__rec *r : records())
+            defaults_.push_back(*r->store);
+    }
+    void TearDown() override
+    {
+        auto recs = records();
+        for (std::size_t i = 0; i < recs.size(); ++i) {
+            if (*recs[i]->store != defaults_[i]) {
+                std::free(*recs[i]->store);
+                *recs[i]->store = defaults_[i];
+            }
+            unsetenv(recs[i]->os_env_name);
+        }
+    }
+    std::vector<char *> defaults_;
+};
+
+TEST_F(Settings, SectionHoldsEverySettingInOrderWithItsDefault)
+{
+    auto recs = records();
+    ASSERT_EQ(recs.size(), kCount);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        SCOPED_TRACE(kSettings[i].name);
+        EXPECT_STREQ(recs[i]->os_env_name, kSettings[i].name);
+        EXPECT_STREQ(*recs[i]->store, kSettings[i].def);
+    }
+    // The records point at the very variables the daemon reads.
+    EXPECT_EQ(recs[0]->store, &DOT11_ATH_IWPRIV);
+    EXPECT_EQ(recs[3]->store, &DOT11_ATH_WLANCONFIG);
+    EXPECT_EQ(recs[8]->store, &CAPWAP_MODEL_SLOT_NUM);
+    EXPECT_EQ(recs[19]->store, &HVSH_CLI_BIN);
+    EXPECT_EQ(recs[22]->store, &CAPWAP_RX_FW_TEMP_PATH);
+}
+
+TEST_F(Settings, NoEnvironmentKeepsEveryDefault)
+{
+    do_initenv_initialization();
+    auto recs = records();
+    for (std::size_t i = 0; i < kCount; ++i) {
+        EXPECT_EQ(*recs[i]->store, defaults_[i]) << kSettings[i].name;
+        EXPECT_STREQ(*recs[i]->store, kSettings[i].def);
+    }
+    EXPECT_STREQ(DOT11_ATH_IWPRIV, "iwpriv");
+}
+
+TEST_F(Settings, EnvironmentReplacesOnlyTheNamedSettingsWithCopies)
+{
+    char slots[] = "CAPWAP_MODEL_SLOT_NUM=2";
+    putenv(slots);
+    setenv("HVSH_CLI_BIN", "/opt/sim/bin/hvsh", 1);
+    setenv("DOT11_ATH_IWPRIV", "", 1);  // empty still overrides
+    do_initenv_initialization();
+
+    EXPECT_STREQ(CAPWAP_MODEL_SLOT_NUM, "2");
+    EXPECT_EQ(std::atoi(CAPWAP_MODEL_SLOT_NUM), 2);
+    EXPECT_STREQ(HVSH_CLI_BIN, "/opt/sim/bin/hvsh");
+    EXPECT_STREQ(DOT11_ATH_IWPRIV, "");
+    EXPECT_NE(DOT11_ATH_IWPRIV, nullptr);
+
+    // A copy, not the environment's own text: later changes do not show.
+    slots[std::strlen(slots) - 1] = '7';
+    EXPECT_STREQ(CAPWAP_MODEL_SLOT_NUM, "2");
+
+    auto recs = records();
+    for (std::size_t i = 0; i < kCount; ++i) {
+        std::string name = kSettings[i].name;
+        if (name == "CAPWAP_MODEL_SLOT_NUM" || name == "HVSH_CLI_BIN" || name == "DOT11_ATH_IWPRIV")
+            continue;
+        EXPECT_EQ(*recs[i]->store, defaults_[i]) << name;
+    }
+    unsetenv("CAPWAP_MODEL_SLOT_NUM");
+}
+
+}  // namespace
