@@ -1,0 +1,581 @@
+// Bus client library: connects to the bus daemon, registers event
+// handlers, sends events, and reads deliveries when its descriptor record's
+// callback is called from the caller's own event loop.
+//
+// Requests are synchronous: a request is written whole, then the socket is
+// polled until the daemon's STATUS with the same (seq, peer) arrives. Event
+// deliveries that arrive meanwhile are queued and handed to their handlers
+// before the request returns. Every connection keeps its own buffers, so
+// connections may be used from different threads (one thread each).
+
+#include <libubus.h>
+
+#include "ubus_client_internal.h"
+#include "wire_limits.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <new>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Impl {
+	struct ubus_context ctx;
+	std::vector<struct ubus_event_handler *> handlers;
+	Bytes rx;               // received bytes not yet taken as messages
+	size_t discard = 0;     // bytes still to skip of a refused message
+	std::deque<Bytes> pending; // deliveries received while a request waited
+};
+
+Impl *impl_of(struct ubus_context *ctx)
+{
+	return reinterpret_cast<Impl *>(reinterpret_cast<char *>(ctx) - offsetof(Impl, ctx));
+}
+
+static_assert(std::is_standard_layout_v<struct ubus_context>);
+static_assert(sizeof(struct ubus_msghdr) == 8);
+static_assert(offsetof(struct ubus_msghdr, type) == 1);
+static_assert(offsetof(struct ubus_msghdr, seq) == 2);
+static_assert(offsetof(struct ubus_msghdr, peer) == 4);
+static_assert(std::is_trivially_copyable_v<struct ubus_msghdr>);
+
+size_t pad4(size_t n)
+{
+	return (n + 3) & ~static_cast<size_t>(3);
+}
+
+uint32_t be32_at(const uint8_t *p)
+{
+	uint32_t v;
+	memcpy(&v, p, 4);
+	return be32_to_cpu(v);
+}
+
+// Validation types of the envelope attributes.
+const struct blob_attr_info envelope_policy[UBUS_ATTR_MAX] = {
+	/* UNSPEC */ {BLOB_ATTR_UNSPEC, 0, 0, nullptr},
+	/* STATUS */ {BLOB_ATTR_INT32, 0, 0, nullptr},
+	/* OBJPATH */ {BLOB_ATTR_STRING, 0, 0, nullptr},
+	/* OBJID */ {BLOB_ATTR_INT32, 0, 0, nullptr},
+	/* METHOD */ {BLOB_ATTR_STRING, 0, 0, nullptr},
+	/* OBJTYPE */ {BLOB_ATTR_INT32, 0, 0, nullptr},
+	/* SIGNATURE */ {BLOB_ATTR_NESTED, 0, 0, nullptr},
+	/* DATA */ {BLOB_ATTR_NESTED, 0, 0, nullptr},
+	/* TARGET */ {BLOB_ATTR_INT32, 0, 0, nullptr},
+	/* ACTIVE */ {BLOB_ATTR_INT8, 0, 0, nullptr},
+	/* NO_REPLY */ {BLOB_ATTR_INT8, 0, 0, nullptr},
+	/* SUBSCRIBERS */ {BLOB_ATTR_NESTED, 0, 0, nullptr},
+	/* USER */ {BLOB_ATTR_STRING, 0, 0, nullptr},
+	/* GROUP */ {BLOB_ATTR_STRING, 0, 0, nullptr},
+};
+
+// One whole received message: header decoded, root attribute in `bytes`
+// (starting at offset 8 of the wire message).
+struct Msg {
+	struct ubus_msghdr hdr;
+	Bytes bytes;
+	struct blob_attr *tb[UBUS_ATTR_MAX];
+
+	void parse()
+	{
+		auto *root = reinterpret_cast<struct blob_attr *>(bytes.data() + sizeof(struct ubus_msghdr));
+		blob_parse_untrusted(root, bytes.size() - sizeof(struct ubus_msghdr), tb, envelope_policy,
+				     UBUS_ATTR_MAX);
+	}
+	uint16_t seq() const { return be16_to_cpu(hdr.seq); }
+	uint32_t peer() const { return be32_to_cpu(hdr.peer); }
+};
+
+// Writes the whole buffer set, waiting for room when the socket is full.
+bool write_all(int fd, const struct iovec *iov_in, int cnt)
+{
+	struct iovec iov[2];
+	std::copy(iov_in, iov_in + cnt, iov);
+	int first = 0;
+	while (first < cnt) {
+		struct msghdr mh = {};
+		mh.msg_iov = iov + first;
+		mh.msg_iovlen = static_cast<decltype(mh.msg_iovlen)>(cnt - first);
+		ssize_t n = sendmsg(fd, &mh, MSG_NOSIGNAL);
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			if (errno == EAGAIN || errno == EWOULDBLOCK) {
+				struct pollfd p = {fd, POLLOUT, 0};
+				if (poll(&p, 1, -1) < 0 && errno != EINTR)
+					return false;
+				continue;
+			}
+			return false;
+		}
+		size_t left = static_cast<size_t>(n);
+		while (first < cnt && left >= iov[first].iov_len) {
+			left -= iov[first].iov_len;
+			first++;
+		}
+		if (first < cnt) {
+			iov[first].iov_base = static_cast<char *>(iov[first].iov_base) + left;
+			iov[first].iov_len -= left;
+		}
+	}
+	return true;
+}
+
+bool send_msg(Impl *im, uint8_t type, uint16_t seq, uint32_t peer, const struct blob_attr *root)
+{
+	const size_t len = blob_raw_len(root);
+	if (len - sizeof(struct blob_attr) > UBUS_WIRE_MAX_MSGLEN)
+		return false;
+	struct ubus_msghdr hdr = {};
+	hdr.version = 0;
+	hdr.type = type;
+	hdr.seq = cpu_to_be16(seq);
+	hdr.peer = cpu_to_be32(peer);
+	struct iovec iov[2] = {{&hdr, sizeof(hdr)}, {const_cast<struct blob_attr *>(root), len}};
+	return write_all(im->ctx.sock.fd, iov, 2);
+}
+
+// Reads what the socket holds (one read of up to a chunk). False when the
+// connection is gone.
+bool read_some(Impl *im)
+{
+	constexpr size_t kChunk = 16384;
+	for (;;) {
+		const size_t old = im->rx.size();
+		im->rx.resize(old + kChunk);
+		ssize_t n = recv(im->ctx.sock.fd, im->rx.data() + old, kChunk, 0);
+		const int err = errno;
+		if (n > 0) {
+			const size_t got = static_cast<size_t>(n);
+			const size_t skip = std::min(got, im->discard);
+			im->discard -= skip;
+			im->rx.erase(im->rx.begin() + static_cast<ptrdiff_t>(old),
+				     im->rx.begin() + static_cast<ptrdiff_t>(old + skip));
+			im->rx.resize(old + got - skip);
+			return true;
+		}
+		im->rx.resize(old);
+		if (n == 0)
+			return false;
+		if (err == EINTR)
+			continue;
+		return err == EAGAIN || err == EWOULDBLOCK;
+	}
+}
+
+// Takes the next whole message out of the receive buffer. Messages the
+// daemon should never send (wrong version, oversized) are skipped whole;
+// a length below the header size leaves the stream unusable.
+enum class Take { none, msg, broken };
+
+Take take_msg(Impl *im, Msg &out)
+{
+	for (;;) {
+		if (im->discard)
+			return Take::none;
+		if (im->rx.size() < UBUS_WIRE_PREFIX_LEN)
+			return Take::none;
+		const uint8_t *p = im->rx.data();
+		const size_t len = be32_at(p + 8) & BLOB_ATTR_LEN_MASK;
+		if (len < sizeof(struct blob_attr))
+			return Take::broken;
+		const size_t total = sizeof(struct ubus_msghdr) + len;
+		if (p[0] != 0 || pad4(len) > UBUS_WIRE_MAX_MSGLEN) {
+			const size_t have = std::min(total, im->rx.size());
+			im->rx.erase(im->rx.begin(), im->rx.begin() + static_cast<ptrdiff_t>(have));
+			im->discard = total - have;
+			continue;
+		}
+		if (im->rx.size() < total)
+			return Take::none;
+		memcpy(&out.hdr, p, sizeof(out.hdr));
+		out.bytes.assign(p, p + total);
+		im->rx.erase(im->rx.begin(), im->rx.begin() + static_cast<ptrdiff_t>(total));
+		out.parse();
+		return Take::msg;
+	}
+}
+
+void mark_lost(Impl *im)
+{
+	im->ctx.sock.eof = true;
+}
+
+struct ubus_event_handler *find_handler(Impl *im, uint32_t id)
+{
+	for (auto *h : im->handlers)
+		if (h->obj.id == id)
+			return h;
+	return nullptr;
+}
+
+void reply_status(Impl *im, const Msg &m, int status, uint32_t objid)
+{
+	if (im->ctx.sock.eof)
+		return;
+	struct blob_buf b = {};
+	if (blob_buf_init(&b, 0) == 0) {
+		blob_put_int32(&b, UBUS_ATTR_STATUS, static_cast<uint32_t>(status));
+		blob_put_int32(&b, UBUS_ATTR_OBJID, objid);
+		if (!send_msg(im, UBUS_MSG_STATUS, m.seq(), m.peer(), b.head))
+			mark_lost(im);
+	}
+	blob_buf_free(&b);
+}
+
+// Hands one event delivery to its handler and answers it.
+void dispatch_invoke(Impl *im, Msg &m)
+{
+	if (!m.tb[UBUS_ATTR_OBJID])
+		return;
+	const uint32_t objid = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+	struct ubus_event_handler *ev = find_handler(im, objid);
+	const bool no_reply = m.tb[UBUS_ATTR_NO_REPLY] && blob_get_u8(m.tb[UBUS_ATTR_NO_REPLY]);
+	if (!ev) {
+		if (!no_reply)
+			reply_status(im, m, UBUS_STATUS_NOT_FOUND, objid);
+		return;
+	}
+	if (!m.tb[UBUS_ATTR_METHOD] || !m.tb[UBUS_ATTR_DATA]) {
+		if (!no_reply)
+			reply_status(im, m, UBUS_STATUS_INVALID_ARGUMENT, objid);
+		return;
+	}
+	if (ev->cb)
+		ev->cb(&im->ctx, ev, blob_get_string(m.tb[UBUS_ATTR_METHOD]), m.tb[UBUS_ATTR_DATA]);
+	if (!no_reply)
+		reply_status(im, m, UBUS_STATUS_OK, objid);
+}
+
+void dispatch_pending(Impl *im)
+{
+	while (!im->pending.empty() && !im->ctx.sock.eof) {
+		Msg m;
+		memcpy(&m.hdr, im->pending.front().data(), sizeof(m.hdr));
+		m.bytes = std::move(im->pending.front());
+		im->pending.pop_front();
+		m.parse();
+		dispatch_invoke(im, m);
+	}
+}
+
+void call_lost(Impl *im)
+{
+	if (im->ctx.sock.eof && im->ctx.connection_lost)
+		im->ctx.connection_lost(&im->ctx);
+}
+
+// Sends one request and waits for its STATUS. `objid` receives the object
+// id of a DATA reply, when asked for.
+int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint32_t *objid)
+{
+	struct ubus_context *ctx = &im->ctx;
+	if (ctx->sock.eof)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	const uint16_t seq = ++ctx->request_seq;
+	if (!send_msg(im, type, seq, peer, b->head)) {
+		if (errno == EPIPE || errno == ECONNRESET)
+			mark_lost(im);
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+	int status = -1;
+	while (status < 0) {
+		Msg m;
+		Take t;
+		while (status < 0 && (t = take_msg(im, m)) == Take::msg) {
+			const uint8_t mtype = m.hdr.type;
+			if ((mtype == UBUS_MSG_STATUS || mtype == UBUS_MSG_DATA) && m.seq() == seq && m.peer() == peer) {
+				if (mtype == UBUS_MSG_DATA) {
+					if (objid && m.tb[UBUS_ATTR_OBJID])
+						*objid = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+				} else {
+					status = m.tb[UBUS_ATTR_STATUS]
+							 ? static_cast<int>(blob_get_u32(m.tb[UBUS_ATTR_STATUS]))
+							 : UBUS_STATUS_INVALID_ARGUMENT;
+				}
+			} else if (mtype == UBUS_MSG_INVOKE) {
+				im->pending.push_back(std::move(m.bytes));
+			}
+		}
+		if (status >= 0)
+			break;
+		if (t == Take::broken) {
+			mark_lost(im);
+			status = UBUS_STATUS_CONNECTION_FAILED;
+			break;
+		}
+		struct pollfd p = {ctx->sock.fd, POLLIN, 0};
+		if (poll(&p, 1, -1) < 0 && errno != EINTR) {
+			mark_lost(im);
+			status = UBUS_STATUS_CONNECTION_FAILED;
+			break;
+		}
+		if (!read_some(im)) {
+			mark_lost(im);
+			status = UBUS_STATUS_CONNECTION_FAILED;
+			break;
+		}
+	}
+	if (ctx->sock.eof) {
+		call_lost(im);
+		return UBUS_STATUS_CONNECTION_FAILED;
+	}
+	dispatch_pending(im);
+	return status;
+}
+
+// The descriptor callback: reads what is waiting and runs the handlers.
+void sock_cb(struct uloop_fd *u, unsigned int /*events*/)
+{
+	auto *ctx = reinterpret_cast<struct ubus_context *>(reinterpret_cast<char *>(u) -
+							     offsetof(struct ubus_context, sock));
+	Impl *im = impl_of(ctx);
+	if (!ctx->sock.eof) {
+		dispatch_pending(im);
+		if (!read_some(im))
+			mark_lost(im);
+		Msg m;
+		Take t;
+		while (!ctx->sock.eof && (t = take_msg(im, m)) != Take::none) {
+			if (t == Take::broken) {
+				mark_lost(im);
+				break;
+			}
+			if (m.hdr.type == UBUS_MSG_INVOKE)
+				dispatch_invoke(im, m);
+		}
+	}
+	call_lost(im);
+}
+
+Impl *new_impl(int fd)
+{
+	Impl *im = new (std::nothrow) Impl();
+	if (!im)
+		return nullptr;
+	INIT_LIST_HEAD(&im->ctx.requests);
+	INIT_LIST_HEAD(&im->ctx.pending);
+	im->ctx.sock.fd = fd;
+	im->ctx.sock.cb = sock_cb;
+	return im;
+}
+
+bool read_full(int fd, uint8_t *p, size_t n)
+{
+	while (n) {
+		ssize_t r = read(fd, p, n);
+		if (r < 0 && errno == EINTR)
+			continue;
+		if (r <= 0)
+			return false;
+		p += r;
+		n -= static_cast<size_t>(r);
+	}
+	return true;
+}
+
+} // namespace
+
+extern "C" {
+
+struct ubus_context *ubus_connect(const char *path)
+{
+	if (!path)
+		path = UBUS_WIRE_DEFAULT_SOCKET;
+	struct sockaddr_un sun = {};
+	sun.sun_family = AF_UNIX;
+	if (strlen(path) >= sizeof(sun.sun_path))
+		return nullptr;
+	memcpy(sun.sun_path, path, strlen(path) + 1);
+
+	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	if (fd < 0)
+		return nullptr;
+	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) < 0) {
+		close(fd);
+		return nullptr;
+	}
+	uint8_t hello[UBUS_WIRE_PREFIX_LEN];
+	struct ubus_msghdr hdr;
+	if (!read_full(fd, hello, sizeof(hello))) {
+		close(fd);
+		return nullptr;
+	}
+	memcpy(&hdr, hello, sizeof(hdr));
+	const size_t len = be32_at(hello + 8) & BLOB_ATTR_LEN_MASK;
+	const uint32_t id = be32_to_cpu(hdr.peer);
+	if (hdr.version != 0 || hdr.type != UBUS_MSG_HELLO || len < sizeof(struct blob_attr) ||
+	    pad4(len) > UBUS_WIRE_MAX_MSGLEN || id <= 1) {
+		close(fd);
+		return nullptr;
+	}
+	std::vector<uint8_t> rest(len - sizeof(struct blob_attr));
+	if (!rest.empty() && !read_full(fd, rest.data(), rest.size())) {
+		close(fd);
+		return nullptr;
+	}
+	int fl = fcntl(fd, F_GETFL);
+	if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0) {
+		close(fd);
+		return nullptr;
+	}
+	Impl *im = new_impl(fd);
+	if (!im) {
+		close(fd);
+		return nullptr;
+	}
+	im->ctx.local_id = id;
+	return &im->ctx;
+}
+
+struct ubus_context *ubus_client_adopt_fd(int fd, uint32_t local_id)
+{
+	Impl *im = new_impl(fd);
+	if (!im)
+		return nullptr;
+	im->ctx.local_id = local_id;
+	return &im->ctx;
+}
+
+void ubus_client_attach_handler(struct ubus_context *ctx, struct ubus_event_handler *ev, uint32_t id)
+{
+	ev->obj.id = id;
+	impl_of(ctx)->handlers.push_back(ev);
+}
+
+void ubus_free(struct ubus_context *ctx)
+{
+	if (!ctx)
+		return;
+	Impl *im = impl_of(ctx);
+	if (ctx->sock.fd >= 0)
+		close(ctx->sock.fd);
+	delete im;
+}
+
+const char *ubus_strerror(int error)
+{
+	static const char *const texts[__UBUS_STATUS_LAST] = {
+		"Success",
+		"Invalid command",
+		"Invalid argument",
+		"Method not found",
+		"Not found",
+		"No response",
+		"Permission denied",
+		"Request timed out",
+		"Operation not supported",
+		"Unknown error",
+		"Connection failed",
+		"Out of memory",
+		"Parsing message data failed",
+		"System error",
+	};
+	static thread_local char unknown[32];
+	if (error >= 0 && error < __UBUS_STATUS_LAST)
+		return texts[error];
+	snprintf(unknown, sizeof(unknown), "Unknown error: %d", error);
+	return unknown;
+}
+
+int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_handler *ev, const char *pattern)
+{
+	if (!ctx || !ev)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	Impl *im = impl_of(ctx);
+	struct blob_buf b = {};
+	int ret = UBUS_STATUS_OK;
+
+	if (!ev->obj.id) {
+		if (!!ev->obj.name != !!ev->obj.type)
+			return UBUS_STATUS_INVALID_ARGUMENT;
+		if (blob_buf_init(&b, 0) != 0)
+			return UBUS_STATUS_NO_MEMORY;
+		if (ev->obj.name)
+			blob_put_string(&b, UBUS_ATTR_OBJPATH, ev->obj.name);
+		uint32_t id = 0;
+		ret = sync_request(im, UBUS_MSG_ADD_OBJECT, 0, &b, &id);
+		if (ret == UBUS_STATUS_OK && !id)
+			ret = UBUS_STATUS_NO_DATA;
+		if (ret != UBUS_STATUS_OK) {
+			blob_buf_free(&b);
+			return ret;
+		}
+		ev->obj.id = id;
+		im->handlers.push_back(ev);
+	}
+
+	if (blob_buf_init(&b, 0) != 0) {
+		blob_buf_free(&b);
+		return UBUS_STATUS_NO_MEMORY;
+	}
+	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_EVENT);
+	blob_put_string(&b, UBUS_ATTR_METHOD, "register");
+	void *data = blob_nest_start(&b, UBUS_ATTR_DATA);
+	blobmsg_add_u32(&b, "object", ev->obj.id);
+	if (pattern)
+		blobmsg_add_string(&b, "pattern", pattern);
+	blob_nest_end(&b, data);
+	ret = sync_request(im, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_EVENT, &b, nullptr);
+	blob_buf_free(&b);
+	return ret;
+}
+
+int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *data)
+{
+	if (!ctx || !id || !data)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	Impl *im = impl_of(ctx);
+	struct blob_buf b = {};
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	int ret = UBUS_STATUS_INVALID_ARGUMENT;
+	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_EVENT);
+	blob_put_string(&b, UBUS_ATTR_METHOD, "send");
+	void *nest = blob_nest_start(&b, UBUS_ATTR_DATA);
+	if (nest && blobmsg_add_string(&b, "id", id) == 0 &&
+	    blobmsg_add_field(&b, BLOBMSG_TYPE_TABLE, "data", blob_data(data),
+			      static_cast<unsigned int>(blob_len(data))) == 0) {
+		blob_nest_end(&b, nest);
+		if (blob_len(b.head) <= UBUS_WIRE_MAX_MSGLEN)
+			ret = sync_request(im, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_EVENT, &b, nullptr);
+	}
+	blob_buf_free(&b);
+	return ret;
+}
+
+int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)
+{
+	if (!ctx || !obj)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	Impl *im = impl_of(ctx);
+	struct blob_buf b = {};
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	blob_put_int32(&b, UBUS_ATTR_OBJID, obj->id);
+	int ret = sync_request(im, UBUS_MSG_REMOVE_OBJECT, 0, &b, nullptr);
+	blob_buf_free(&b);
+	if (ret != UBUS_STATUS_OK)
+		return ret;
+	auto &hs = im->handlers;
+	hs.erase(std::remove_if(hs.begin(), hs.end(), [obj](struct ubus_event_handler *h) { return &h->obj == obj; }),
+		 hs.end());
+	obj->id = 0;
+	return UBUS_STATUS_OK;
+}
+
+} // extern "C"
