@@ -76,7 +76,7 @@ std::string_view column_text(sqlite3_stmt *s, int index)
     const unsigned char *p = sqlite3_column_text(s, index);
     int n = sqlite3_column_bytes(s, index);
     if (p == nullptr || n <= 0)
-        return {};
+        return {""};
     return {reinterpret_cast<const char *>(p), static_cast<std::size_t>(n)};
 }
 
@@ -86,7 +86,8 @@ void put_reply(char *reply, std::size_t cap, std::string_view text)
     if (cap == 0)
         return;
     std::size_t n = std::min(text.size(), cap - 1);
-    std::memcpy(reply, text.data(), n);
+    if (n > 0)
+        std::memcpy(reply, text.data(), n);
     reply[n] = '\0';
 }
 

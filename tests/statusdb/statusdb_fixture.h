@@ -1,0 +1,58 @@
+// A status database on a private temporary file, with its command trace.
+#ifndef TESTS_STATUSDB_FIXTURE_H
+#define TESTS_STATUSDB_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parser_module.h"
+
+class StatusDb : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char *tmp = getenv("TMPDIR");
+        dir_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/statusdb-test-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
+        path_ = dir_ + "/status.db";
+        trace_ = dir_ + "/trace.txt";
+        setenv("STATUSDB_PATH", path_.c_str(), 1);
+        setenv("STATUSDB_TRACE", trace_.c_str(), 1);
+        db_ = parser_open("dbcmd");
+        ASSERT_NE(db_, nullptr);
+        client_ = db_->init_sock(0);
+        ASSERT_NE(client_, nullptr);
+    }
+    void TearDown() override
+    {
+        if (client_ != nullptr)
+            db_->close_sock(client_, 0);
+        unsetenv("STATUSDB_PATH");
+        unsetenv("STATUSDB_TRACE");
+        for (const char *suffix : {"/status.db", "/status.db-wal", "/status.db-shm", "/trace.txt"})
+            unlink((dir_ + suffix).c_str());
+        rmdir(dir_.c_str());
+    }
+
+    std::vector<std::string> trace_lines() const
+    {
+        std::ifstream in(trace_);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    std::string dir_, path_, trace_;
+    parser_module *db_ = nullptr;
+    void *client_ = nullptr;
+    char reply_[PARSER_REPLY_MAX] = {};
+};
+
+#endif
