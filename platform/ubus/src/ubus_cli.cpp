@@ -1,0 +1,238 @@
+// ubus: the bus tool. `listen` prints the events matching the given
+// patterns, `send` sends an event with a JSON object as its data, and
+// `send-raw` sends an event whose one attribute carries a file's bytes
+// unchanged (the way the wifi manager sends its fixed-size records).
+
+#include <libubus.h>
+
+#include "json.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+bool g_raw_hex = false;
+
+void on_signal(int)
+{
+	g_stop = 1;
+}
+
+int usage(const char *prog)
+{
+	fprintf(stderr,
+		"Usage: %s [<options>] <command> [arguments...]\n"
+		"Options:\n"
+		" -s <socket>:\t\tSet the unix domain socket to connect to\n"
+		" -t <timeout>:\t\tSet the timeout (in seconds) for a command to complete\n"
+		" -S:\t\t\tUse simplified output (for scripts)\n"
+		" -x:\t\t\tPrint raw (untyped) event values as hex strings\n"
+		"\n"
+		"Commands:\n"
+		" - listen [<path>...]\t\t\tListen for events\n"
+		" - send <type> [<message>]\t\tSend an event\n"
+		" - send-raw <type> <file> [<name>]\tSend an event whose one attribute\n"
+		"\t\t\t\t\t<name> (default <type>) holds the file's bytes\n"
+		"\n",
+		prog);
+	return 254;
+}
+
+void on_event(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
+{
+	const std::string body = ubusjson::format_list(blob_data(msg), blob_len(msg), false, g_raw_hex);
+	const std::string name = ubusjson::quote(type, strlen(type));
+	printf("{ %s: %s }\n", name.c_str(), body.c_str());
+	fflush(stdout);
+}
+
+double now()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int cmd_listen(struct ubus_context *ctx, int timeout, bool simple, const std::vector<std::string> &patterns)
+{
+	static struct ubus_event_handler listener;
+	listener = {};
+	listener.cb = on_event;
+	std::vector<std::string> pats = patterns;
+	if (pats.empty())
+		pats.push_back("*");
+	for (const std::string &p : pats) {
+		const int ret = ubus_register_event_handler(ctx, &listener, p.c_str());
+		if (ret) {
+			if (!simple)
+				fprintf(stderr, "Error while registering for event '%s': %s\n", p.c_str(),
+					ubus_strerror(ret));
+			return 255;
+		}
+	}
+	const double end = timeout > 0 ? now() + timeout : 0;
+	while (!g_stop) {
+		int wait_ms = -1;
+		if (timeout > 0) {
+			const double left = end - now();
+			if (left <= 0)
+				break;
+			wait_ms = static_cast<int>(left * 1000) + 1;
+		}
+		// Once the bus is gone the socket is no longer watched; the tool
+		// waits for its time-out or a signal.
+		struct pollfd p = {ctx->sock.eof ? -1 : ctx->sock.fd, POLLIN, 0};
+		const int n = poll(&p, 1, wait_ms);
+		if (n < 0 && errno != EINTR)
+			break;
+		if (n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)))
+			ctx->sock.cb(&ctx->sock, ULOOP_READ);
+	}
+	return 0;
+}
+
+int finish_send(struct ubus_context *ctx, const char *type, struct blob_buf *b)
+{
+	const int ret = ubus_send_event(ctx, type, b->head);
+	if (ret) {
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
+		return ret;
+	}
+	return 0;
+}
+
+int cmd_send(struct ubus_context *ctx, const std::vector<std::string> &args)
+{
+	if (args.empty() || args.size() > 2)
+		return -1;
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	int ret;
+	if (args.size() == 2 && !ubusjson::add_object(&b, args[1])) {
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(UBUS_STATUS_PARSE_ERROR));
+		ret = UBUS_STATUS_PARSE_ERROR;
+	} else {
+		ret = finish_send(ctx, args[0].c_str(), &b);
+	}
+	blob_buf_free(&b);
+	return ret;
+}
+
+bool read_file(const std::string &path, std::vector<uint8_t> &out)
+{
+	FILE *f = fopen(path.c_str(), "rb");
+	if (!f)
+		return false;
+	uint8_t chunk[4096];
+	size_t n;
+	while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
+		out.insert(out.end(), chunk, chunk + n);
+		if (out.size() > 1048576) {
+			fclose(f);
+			errno = EFBIG;
+			return false;
+		}
+	}
+	const bool ok = !ferror(f);
+	fclose(f);
+	return ok;
+}
+
+int cmd_send_raw(struct ubus_context *ctx, const std::vector<std::string> &args)
+{
+	if (args.size() < 2 || args.size() > 3)
+		return -1;
+	std::vector<uint8_t> data;
+	if (!read_file(args[1], data)) {
+		fprintf(stderr, "Cannot read %s: %s\n", args[1].c_str(), strerror(errno));
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+	const std::string &name = args.size() == 3 ? args[2] : args[0];
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	int ret;
+	if (blobmsg_add_field(&b, BLOBMSG_TYPE_UNSPEC, name.c_str(), data.data(),
+			      static_cast<unsigned int>(data.size())) != 0) {
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(UBUS_STATUS_NO_MEMORY));
+		ret = UBUS_STATUS_NO_MEMORY;
+	} else {
+		ret = finish_send(ctx, args[0].c_str(), &b);
+	}
+	blob_buf_free(&b);
+	return ret;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	const char *prog = argv[0];
+	const char *socket = nullptr;
+	int timeout = 30;
+	bool timeout_set = false;
+	bool simple = false;
+	int opt;
+	while ((opt = getopt(argc, argv, "+s:t:Sxv")) != -1) {
+		switch (opt) {
+		case 's':
+			socket = optarg;
+			break;
+		case 't':
+			timeout = atoi(optarg);
+			timeout_set = true;
+			break;
+		case 'S':
+			simple = true;
+			break;
+		case 'x':
+			g_raw_hex = true;
+			break;
+		case 'v':
+			break;
+		default:
+			return usage(prog);
+		}
+	}
+	if (optind >= argc)
+		return usage(prog);
+	const std::string cmd = argv[optind];
+	const std::vector<std::string> args(argv + optind + 1, argv + argc);
+	if (cmd != "listen" && cmd != "send" && cmd != "send-raw")
+		return usage(prog);
+
+	struct sigaction sa = {};
+	sa.sa_handler = SIG_IGN;
+	sigaction(SIGPIPE, &sa, nullptr);
+	sa.sa_handler = on_signal;
+	sigaction(SIGTERM, &sa, nullptr);
+	sigaction(SIGINT, &sa, nullptr);
+
+	struct ubus_context *ctx = ubus_connect(socket);
+	if (!ctx) {
+		if (!simple)
+			fprintf(stderr, "Failed to connect to ubus\n");
+		return 255;
+	}
+	int ret;
+	if (cmd == "listen")
+		ret = cmd_listen(ctx, timeout_set ? timeout : 0, simple, args);
+	else if (cmd == "send")
+		ret = cmd_send(ctx, args);
+	else
+		ret = cmd_send_raw(ctx, args);
+	ubus_free(ctx);
+	if (ret < 0)
+		return usage(prog);
+	return ret;
+}
