@@ -1,0 +1,163 @@
+// Reading received events: every malformed record is refused with a reason
+// and nothing outside the received bytes is read.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libubox/blobmsg.h>
+}
+
+#include "sta_lib_ext.h"
+
+namespace {
+
+sta_module_msg sample()
+{
+    sta_module_msg m;
+    memset(&m, 0, sizeof m);
+    m.op = STA_MODULE_NOTIFY;
+    const uint8_t mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    memcpy(m.info.mac, mac, 6);
+    strcpy(m.info.iface, "wlan-1-1");
+    strcpy(m.info.ssid, "Guest");
+    m.info.type = STA_ASSO;
+    m.info.status = HAPD_STA_ASSOC;
+    m.info.rssi = -45;
+    return m;
+}
+
+// The event's attribute list with one attribute of the given bytes.
+std::vector<unsigned char> event_of(const void *rec, size_t len, const char *attr = STA_LIB_ATTR,
+                                    int type = BLOBMSG_TYPE_UNSPEC)
+{
+    struct blob_buf b;
+    memset(&b, 0, sizeof b);
+    blob_buf_init(&b, 0);
+    blobmsg_add_field(&b, type, attr, rec, static_cast<unsigned int>(len));
+    const unsigned char *d = static_cast<const unsigned char *>(blob_data(b.head));
+    std::vector<unsigned char> out(d, d + blob_len(b.head));
+    blob_buf_free(&b);
+    return out;
+}
+
+int decode(const char *name, const std::vector<unsigned char> &ev, sta_module_msg *out,
+           std::string *why)
+{
+    char buf[128] = "";
+    int rc = sta_lib_decode(name, ev.data(), ev.size(), out, buf, sizeof buf);
+    *why = buf;
+    return rc;
+}
+
+void set_i32(sta_module_msg &m, size_t offset_in_msg, int32_t v)
+{
+    memcpy(reinterpret_cast<unsigned char *>(&m) + offset_in_msg, &v, sizeof v);
+}
+
+constexpr size_t kType = offsetof(sta_module_msg, info) + offsetof(rrm_sta_info, type);
+constexpr size_t kStatus = offsetof(sta_module_msg, info) + offsetof(rrm_sta_info, status);
+
+}  // namespace
+
+TEST(StaCodec, GoodRecordIsReadWhole)
+{
+    sta_module_msg m = sample();
+    sta_module_msg out;
+    memset(&out, 0xa5, sizeof out);
+    std::string why;
+    ASSERT_EQ(decode("stalib.sta_asso", event_of(&m, sizeof m), &out, &why), 0) << why;
+    EXPECT_EQ(memcmp(&m, &out, sizeof m), 0);
+    // Without a name the type is not compared with it.
+    ASSERT_EQ(decode(nullptr, event_of(&m, sizeof m), &out, &why), 0);
+}
+
+TEST(StaCodec, EventNamesFollowTheTypes)
+{
+    for (int t = 0; t < STA_REG_TYPE_MAX; ++t)
+        ASSERT_NE(sta_lib_event_name(t), nullptr);
+    EXPECT_STREQ(sta_lib_event_name(STA_IP), "stalib.sta_ip");
+    EXPECT_EQ(sta_lib_event_name(-1), nullptr);
+    EXPECT_EQ(sta_lib_event_name(7), nullptr);
+    EXPECT_STREQ(sta_lib_type_name(NETOPEER_DECLAIM), "NETOPEER_DECLAIM");
+    EXPECT_STREQ(sta_lib_type_name(99), "?");
+}
+
+TEST(StaCodec, MalformedRecordsAreRefusedWithAReason)
+{
+    sta_module_msg out;
+    std::string why;
+    sta_module_msg m = sample();
+
+    // Sizes around the right one, and an empty event.
+    std::vector<unsigned char> big(sizeof m + 1, 0);
+    memcpy(big.data(), &m, sizeof m);
+    EXPECT_EQ(decode("stalib.sta_asso", event_of(&m, sizeof m - 1), &out, &why), -1);
+    EXPECT_NE(why.find("271 bytes"), std::string::npos) << why;
+    EXPECT_EQ(decode("stalib.sta_asso", event_of(big.data(), big.size()), &out, &why), -1);
+    EXPECT_EQ(decode("stalib.sta_asso", event_of(&m, 0), &out, &why), -1);
+    EXPECT_EQ(sta_lib_decode("stalib.sta_asso", nullptr, 0, &out, nullptr, 0), -1);
+
+    // The record under another attribute name.
+    EXPECT_EQ(decode("stalib.sta_asso", event_of(&m, sizeof m, "other"), &out, &why), -1);
+    EXPECT_NE(why.find("no record"), std::string::npos) << why;
+
+    // Types outside 0 to 6, and a type carried under another type's name.
+    for (int32_t bad : {-1, 7, 1000}) {
+        sta_module_msg b = sample();
+        set_i32(b, kType, bad);
+        EXPECT_EQ(decode(nullptr, event_of(&b, sizeof b), &out, &why), -1) << bad;
+        EXPECT_NE(why.find("outside"), std::string::npos) << why;
+    }
+    EXPECT_EQ(decode("stalib.sta_disasso", event_of(&m, sizeof m), &out, &why), -1);
+
+    // Unknown op and station status.
+    sta_module_msg b = sample();
+    set_i32(b, 0, 5);
+    EXPECT_EQ(decode(nullptr, event_of(&b, sizeof b), &out, &why), -1);
+    b = sample();
+    set_i32(b, kStatus, 7);
+    EXPECT_EQ(decode(nullptr, event_of(&b, sizeof b), &out, &why), -1);
+}
+
+TEST(StaCodec, TextsMustEndWithinTheirFields)
+{
+    sta_module_msg out;
+    std::string why;
+    struct Field {
+        const char *name;
+        size_t offset, size;
+    } fields[] = {
+        {"iface", offsetof(rrm_sta_info, iface), 17},
+        {"ssid", offsetof(rrm_sta_info, ssid), 33},
+        {"event_type", offsetof(rrm_sta_info, event_type), 64},
+        {"security", offsetof(rrm_sta_info, security), 32},
+        {"display_ssid", offsetof(rrm_sta_info, display_ssid), 64},
+    };
+    for (const Field &f : fields) {
+        sta_module_msg m = sample();
+        unsigned char *p = reinterpret_cast<unsigned char *>(&m.info) + f.offset;
+        memset(p, 'A', f.size);
+        EXPECT_EQ(decode(nullptr, event_of(&m, sizeof m), &out, &why), -1) << f.name;
+        EXPECT_NE(why.find(f.name), std::string::npos) << why;
+        // Full to the last byte but one is fine.
+        p[f.size - 1] = '\0';
+        EXPECT_EQ(decode(nullptr, event_of(&m, sizeof m), &out, &why), 0) << f.name;
+    }
+}
+
+TEST(StaCodec, TruncatedEventsNeverReadPastTheirEnd)
+{
+    sta_module_msg m = sample();
+    std::vector<unsigned char> ev = event_of(&m, sizeof m);
+    sta_module_msg out;
+    for (size_t n = 1; n < ev.size(); ++n) {
+        // An exact-size heap copy lets the address sanitizer see any overread.
+        std::vector<unsigned char> cut(ev.begin(), ev.begin() + static_cast<long>(n));
+        char why[64];
+        EXPECT_EQ(sta_lib_decode(nullptr, cut.data(), cut.size(), &out, why, sizeof why), -1);
+    }
+}
