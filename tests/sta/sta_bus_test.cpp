@@ -510,3 +510,18 @@ TEST_F(StaBus, PublisherToolSendsItsOptionsAndRefusesBadValues)
     EXPECT_EQ(i.status, HAPD_STA_ASSOC);
     EXPECT_EQ(seen_.msgs[1].info.type, NETOPEER_CLAIM);
 }
+
+// The loop must not reap the process's children: shell commands run by other
+// threads keep their exit status.
+TEST_F(StaBus, ChildProcessesKeepTheirExitStatusWhileTheLoopRuns)
+{
+    start_loop({STA_ASSO});
+    for (int i = 0; i < 20; ++i) {
+        FILE *p = popen("exit 3", "r");
+        ASSERT_NE(p, nullptr);
+        std::this_thread::sleep_for(5ms);  // let SIGCHLD arrive first
+        int status = pclose(p);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 3);
+    }
+}
