@@ -140,7 +140,7 @@ bool Store::open(const char *path, std::string &error)
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    return prepare_schema(error) && prepare_statements(error);
+    return prepare_schema(error);
 }
 
 bool Store::prepare_schema(std::string &error)
@@ -186,21 +186,13 @@ bool Store::prepare_schema(std::string &error)
     return true;
 }
 
-bool Store::prepare_statements(std::string &error)
-{
-    static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == kStmtCount);
-    for (int i = 0; i < kStmtCount; ++i) {
-        if (sqlite3_prepare_v3(db_, kStatements[i], -1, SQLITE_PREPARE_PERSISTENT, &stmts_[i], nullptr) !=
-            SQLITE_OK) {
-            error = db_error(db_);
-            return false;
-        }
-    }
-    return true;
-}
-
 sqlite3_stmt *Store::stmt(Stmt s)
 {
+    static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == kStmtCount);
+    // Prepared on first use: a client lives for a few commands only.
+    if (stmts_[s] == nullptr &&
+        sqlite3_prepare_v3(db_, kStatements[s], -1, SQLITE_PREPARE_PERSISTENT, &stmts_[s], nullptr) != SQLITE_OK)
+        stmts_[s] = nullptr;
     return stmts_[s];
 }
 

@@ -56,7 +56,7 @@ private:
     };
 
     bool prepare_schema(std::string &error);
-    bool prepare_statements(std::string &error);
+    // The statement S, prepared on first use; null if it cannot be.
     sqlite3_stmt *stmt(Stmt s);
     // Steps, in an open transaction; false with ERROR set on a refusal.
     bool execute(const Command &cmd, char *reply, std::size_t cap, std::string &error);

@@ -39,6 +39,9 @@ void writer(parser_module *db, int w)
 TEST_F(Concurrent, ThreadsAndAProcessWritingAtOnceLoseNoWrite)
 {
     ASSERT_EQ(db_->gen_cmd(client_, reply_, "dbctl", "-a", "T", "-i", "shared", nullptr), 0);
+    // No connection may be open across fork: the child starts clean.
+    db_->close_sock(client_, 0);
+    client_ = nullptr;
 
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -53,6 +56,9 @@ TEST_F(Concurrent, ThreadsAndAProcessWritingAtOnceLoseNoWrite)
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    client_ = db_->init_sock(0);
+    ASSERT_NE(client_, nullptr);
 
     for (int w = 0; w < 3; ++w) {
         for (int i = 0; i < kRounds; ++i) {

@@ -1,0 +1,27 @@
+// Write rates of the status database on one file, for benchmarks that
+// compare their own event path with what the database itself can do.
+#ifndef BENCH_STATUSDB_WRITE_RATES_H
+#define BENCH_STATUSDB_WRITE_RATES_H
+
+namespace statusdb_bench {
+
+// The fields of a station association record, written as one command.
+inline constexpr int kFields = 18;
+
+// Commands per second for COUNT eighteen-field writes, each through its own
+// client (init_sock, gen_cmd, close_sock) on the database named by
+// STATUSDB_PATH. Keys are created first and are not counted. Negative on
+// failure.
+double client_command_rate(int count);
+
+// The same writes through one client that stays open.
+double open_client_command_rate(int count);
+
+// Transactions per second for COUNT raw SQLite upserts of the same
+// eighteen values (one transaction each, statements prepared once) on the
+// same file. Negative on failure.
+double raw_upsert_rate(int count);
+
+}  // namespace statusdb_bench
+
+#endif
