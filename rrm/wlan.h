@@ -23,10 +23,20 @@
  * Names and sizes
  * ------------------------------------------------------------------------- */
 
+/* These agree with rrm_common.h, which cannot be included together with the
+ * MAC utilities' header; hence the guards. */
+#ifndef TABLE_PREFIX
 #define TABLE_PREFIX "WLAN"
+#endif
+#ifndef STA_STATISTIC_TABLE_PREFIX
 #define STA_STATISTIC_TABLE_PREFIX "STA_STATISTIC"
+#endif
+#ifndef MESH_STA_STATISTIC_TABLE_PREFIX
 #define MESH_STA_STATISTIC_TABLE_PREFIX "MESH_STA_STATISTIC"
+#endif
+#ifndef KEY_PREFIX
 #define KEY_PREFIX "SLOT"
+#endif
 
 #define SLOT1_WDS_AP_NAME "wds-1-9"
 #define SLOT2_WDS_AP_NAME "wds-2-9"
@@ -36,8 +46,12 @@
 #define SLOT3_PROVISION_AP_NAME "pap-3-11"
 
 /* The operational log of this unit and its size figure (50 x 1024). */
+#ifndef WLAN_MODULE_DB_LOG
 #define WLAN_MODULE_DB_LOG "WLAN_MODULE_DB_LOG"
+#endif
+#ifndef WLAN_MODULE_DB_COUNT
 #define WLAN_MODULE_DB_COUNT (50 * 1024)
+#endif
 
 #ifndef MAX_BUF_LEN
 #define MAX_BUF_LEN 10240
@@ -113,8 +127,8 @@ void *run(int argc, char **argv, char **envp, void *arg);
 void getWtpMac(char *str);
 
 /* Station-event library connection callbacks. */
-void connect_proc(char *state, int status);
-void disconnect_proc(char *state, int status);
+void connect_proc(const char *state, int status);
+void disconnect_proc(const char *state, int status);
 
 /* Allocates n ch_stat records, zero-filled with hvUmacBandId -1; null when
  * n is negative, above WLAN_SLOT_MAX or memory runs out. */

@@ -1,0 +1,150 @@
+#include "daemon_fixture.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "conf_init.h"
+#include "fake_sta_lib.h"
+#include "parser_module.h"
+#include "seam.h"
+#include "wlan.h"
+
+namespace {
+
+DaemonTest *current = nullptr;
+std::string conf_dir;
+std::vector<std::string> commands;
+
+FILE *world_cmd_open(const char *command, const char *mode)
+{
+    commands.emplace_back(command);
+    std::string cmd = command;
+    const std::string real = "/var/halvo/wlan/";
+    for (size_t at = cmd.find(real); at != std::string::npos; at = cmd.find(real))
+        cmd.replace(at, real.size(), conf_dir + "/");
+    return popen(cmd.c_str(), mode);
+}
+
+time_t fixed_now(time_t *out)
+{
+    if (out != nullptr)
+        *out = DaemonTest::kNow;
+    return DaemonTest::kNow;
+}
+
+std::vector<std::string> read_lines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+void DaemonTest::SetUp()
+{
+    char tmpl[] = "/tmp/rrmdaemonXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+    conf_dir = dir_ + "/wlan";
+    ASSERT_EQ(0, system(("mkdir -p " + conf_dir + " " + dir_ + "/log").c_str()));
+    setenv("STATUSDB_PATH", (dir_ + "/status.db").c_str(), 1);
+    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
+    setenv("COMMON_LOG_DIR", (dir_ + "/log").c_str(), 1);
+    setenv("WPA3_WLAN_CONF_DIR", conf_dir.c_str(), 1);
+    unsetenv("HVKIT_SLOT_NUM");
+    rrm_seam.cmd_open = world_cmd_open;
+    rrm_seam.now = fixed_now;
+    commands.clear();
+    fake_sta::reset();
+    snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", kApMac);
+    CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
+    trace_seen_ = 0;
+    current = this;
+
+    // The tables start-up makes, outside the trace.
+    unsetenv("STATUSDB_TRACE");
+    parser_module *db = parser_open("dbcmd");
+    void *client = db->init_sock(0);
+    char reply[MAX_BUF_LEN];
+    for (const std::string *t : {&wlan_table_, &sta_table_, &mesh_table_})
+        db->gen_cmd(client, reply, "dbctl", "-a", t->c_str(), (char *)0);
+    db->close_sock(client, 0);
+    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
+}
+
+void DaemonTest::TearDown()
+{
+    if (capturing_)
+        stdout_text();
+    rrm_seam_reset();
+    CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
+    current = nullptr;
+    ASSERT_EQ(0, system(("rm -rf " + dir_).c_str()));
+}
+
+std::vector<std::string> DaemonTest::take_trace()
+{
+    std::vector<std::string> all = read_lines(dir_ + "/trace");
+    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(trace_seen_, all.size())),
+                                   all.end());
+    trace_seen_ = all.size();
+    return fresh;
+}
+
+std::vector<std::string> DaemonTest::take_commands()
+{
+    std::vector<std::string> out;
+    out.swap(commands);
+    return out;
+}
+
+std::vector<std::string> DaemonTest::log_lines()
+{
+    std::vector<std::string> lines;
+    for (const std::string &line : read_lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
+        lines.push_back(line.size() > 20 ? line.substr(20) : line);
+    return lines;
+}
+
+std::string DaemonTest::db_get(const std::string &table, const std::string &key,
+                               const std::string &field)
+{
+    // Reads stay out of the command trace.
+    unsetenv("STATUSDB_TRACE");
+    parser_module *db = parser_open("dbcmd");
+    void *client = db->init_sock(0);
+    char reply[MAX_BUF_LEN] = {};
+    db->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
+                field.c_str(), (char *)0);
+    db->close_sock(client, 0);
+    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
+    return reply;
+}
+
+void DaemonTest::write_wlan_conf(int radio, const std::string &text)
+{
+    std::ofstream out(conf_dir + "/wlan-" + std::to_string(radio) + ".conf");
+    out << text;
+}
+
+void DaemonTest::capture_stdout()
+{
+    fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    capturing_ = true;
+}
+
+std::string DaemonTest::stdout_text()
+{
+    fflush(stdout);
+    capturing_ = false;
+    return ::testing::internal::GetCapturedStdout();
+}
