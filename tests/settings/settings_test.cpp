@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "capwap_wlan_statis.h"
 #include "conf_init.h"
+
+extern "C" unsigned long headers_c_record_size(void);
 
 namespace {
 
@@ -93,6 +96,11 @@ TEST_F(Settings, SectionHoldsEverySettingInOrderWithItsDefault)
     EXPECT_EQ(recs[8]->store, &CAPWAP_MODEL_SLOT_NUM);
     EXPECT_EQ(recs[19]->store, &HVSH_CLI_BIN);
     EXPECT_EQ(recs[22]->store, &CAPWAP_RX_FW_TEMP_PATH);
+}
+
+TEST(RadioRecord, SameLayoutInCAndCxx)
+{
+    EXPECT_EQ(headers_c_record_size(), sizeof(capwapWlanStatis_t));
 }
 
 TEST_F(Settings, NoEnvironmentKeepsEveryDefault)
