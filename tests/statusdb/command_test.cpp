@@ -36,6 +36,12 @@ TEST_F(Grammar, FunctionTableAnswersOnlyForDbcmd)
         EXPECT_EQ(db_->close_sock(c, 100), 0);
     }
     EXPECT_EQ(db_->close_sock(nullptr, 0), -1);
+
+    // A database file that cannot be opened gives no client.
+    setenv("STATUSDB_PATH", (dir_ + "/no-such-folder/status.db").c_str(), 1);
+    EXPECT_EQ(db_->init_sock(0), nullptr);
+    setenv("STATUSDB_PATH", dir_.c_str(), 1);  // a folder, not a file
+    EXPECT_EQ(db_->init_sock(0), nullptr);
 }
 
 TEST_F(Grammar, NewDatabaseHoldsThePlatformStatusRecord)
