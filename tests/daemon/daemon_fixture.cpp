@@ -60,8 +60,7 @@ void DaemonTest::SetUp()
     setenv("COMMON_LOG_DIR", (dir_ + "/log").c_str(), 1);
     setenv("WPA3_WLAN_CONF_DIR", conf_dir.c_str(), 1);
     unsetenv("HVKIT_SLOT_NUM");
-    rrm_seam.cmd_open = world_cmd_open;
-    rrm_seam.now = fixed_now;
+    SetUpWorldCommands();
     commands.clear();
     fake_sta::reset();
     snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", kApMac);
@@ -78,6 +77,12 @@ void DaemonTest::SetUp()
         db->gen_cmd(client, reply, "dbctl", "-a", t->c_str(), (char *)0);
     db->close_sock(client, 0);
     setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
+}
+
+void DaemonTest::SetUpWorldCommands()
+{
+    rrm_seam.cmd_open = world_cmd_open;
+    rrm_seam.now = fixed_now;
 }
 
 void DaemonTest::TearDown()

@@ -28,6 +28,8 @@ int sta_lib_notify(sta_module_msg *msg)
 {
     sta_module_msg copy;
     memcpy(&copy, msg, sizeof copy);
+    if (fake_sta::notified.size() >= 4096)  // long fuzzing runs
+        fake_sta::notified.clear();
     fake_sta::notified.push_back(copy);
     return 0;
 }

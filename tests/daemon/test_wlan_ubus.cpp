@@ -1,0 +1,244 @@
+// Bus intake: the wifi manager's events as the bus library hands them over,
+// and the interface-name parser.
+#include <stdlib.h>
+#include <string.h>
+
+#include "conf_init.h"
+#include "daemon_fixture.h"
+#include "fake_sta_lib.h"
+#include "wlan.h"
+#include "wlan_ubus.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const unsigned char kSta[6] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
+const char *kKey = "10:20:30:40:50:60";
+
+hvUMAC_event_msg_t record(const char *ifname)
+{
+    hvUMAC_event_msg_t ev;
+    memset(&ev, 0, sizeof ev);
+    memcpy(ev.ifname, ifname, strnlen(ifname, sizeof ev.ifname));
+    memcpy(ev.u.sta_info.macaddr, kSta, 6);
+    ev.u.sta_info.authorized = 1;
+    ev.u.sta_info.vid = 30;
+    memcpy(ev.u.sta_info.security, "WPA2-PSK", 8);
+    const unsigned char ip[4] = {10, 0, 0, 7};
+    memcpy(&ev.u.sta_info.ipaddr, ip, 4);
+    return ev;
+}
+
+// One event message: each (name, bytes) pair becomes one attribute.
+class Message {
+public:
+    Message() { blob_buf_init(&buf_, 0); }
+    ~Message() { blob_buf_free(&buf_); }
+    Message &add(const char *name, const void *data, unsigned int len)
+    {
+        blobmsg_add_field(&buf_, BLOBMSG_TYPE_UNSPEC, name, data, len);
+        return *this;
+    }
+    Message &add(const char *name, const hvUMAC_event_msg_t &ev)
+    {
+        return add(name, &ev, sizeof ev);
+    }
+    void deliver(const char *method) { ubus_event_handle(nullptr, nullptr, method, buf_.head); }
+
+private:
+    struct blob_buf buf_ = {};
+};
+
+class Intake : public DaemonTest {
+protected:
+    void SetUp() override
+    {
+        DaemonTest::SetUp();
+        setenv("HVKIT_SLOT_NUM", "2", 1);
+        slot_num = 2;
+        ch_stat = init_ch_stat(2);
+        ASSERT_NE(nullptr, ch_stat);
+    }
+    void TearDown() override
+    {
+        free(ch_stat);
+        ch_stat = nullptr;
+        slot_num = 0;
+        unsetenv("HVKIT_SLOT_NUM");
+        DaemonTest::TearDown();
+    }
+};
+
+TEST_F(Intake, AuthorizationFirstOfTheActedOnAttributes)
+{
+    capture_stdout();
+    Message().add("sta_ip", record("wlan-1-2")).add("sta_authorized", record("wlan-1-2"))
+        .deliver("sta_authorized");
+    EXPECT_EQ("ubus event handler, method=sta_authorized\n", stdout_text());
+    EXPECT_EQ((Lines{"dbctl -t " + sta_table_ + " -i " + kKey,
+                     "dbctl -t " + sta_table_ + " -k " + kKey +
+                         " -f SECURITY -s WPA2-PSK -f AUTHENTICATION -s 1 -f VID -s 30"}),
+              take_trace());
+    EXPECT_TRUE(fake_sta::notified.empty());
+
+    // A radio beyond the model's slots is dropped without a word.
+    capture_stdout();
+    Message().add("sta_authorized", record("wlan-3-1")).deliver("sta_authorized");
+    EXPECT_EQ("ubus event handler, method=sta_authorized\n", stdout_text());
+    EXPECT_TRUE(take_trace().empty());
+}
+
+TEST_F(Intake, StationIpHasNoSlotCheck)
+{
+    Message().add("sta_ip", record("wlan-9-1")).deliver("sta_ip");
+    const unsigned char ip[4] = {10, 0, 0, 7};
+    uint32_t word;
+    memcpy(&word, ip, 4);
+    EXPECT_EQ(Lines{"dbctl -t " + sta_table_ + " -k " + kKey + " -f STA_IP_ADDR -s " +
+                    std::to_string(word)},
+              take_trace());
+    ASSERT_EQ(1u, fake_sta::notified.size());
+    EXPECT_EQ(word, fake_sta::notified[0].info.ipAddr);
+    EXPECT_EQ(0, memcmp(fake_sta::notified[0].info.mac, kSta, 6));
+}
+
+TEST_F(Intake, ChannelChangeUpdatesOneSlot)
+{
+    hvUMAC_event_msg_t ev = record("wlan-2-1");
+    ev.u.vap_info.channel = 149;
+    ev.u.vap_info.cw_extoffset = -1;
+    ev.u.vap_info.vht_ch_freq = 155;
+    ev.u.vap_info.vht_ch_freq2 = 0;
+    ev.u.vap_info.band_id = 1;
+    ev.u.vap_info.ch_width = 80;
+    Message().add("channel_changed", ev).deliver("channel_changed");
+    EXPECT_EQ(149, ch_stat[1].dcsChann);
+    EXPECT_EQ(-1, ch_stat[1].extOffset);
+    EXPECT_EQ(155, ch_stat[1].vht_ch_freq);
+    EXPECT_EQ(0, ch_stat[1].vht_ch_freq2);
+    EXPECT_EQ(1, ch_stat[1].hvUmacBandId);
+    EXPECT_EQ(80u, ch_stat[1].ch_width);
+    // Slot 1 keeps its initial state.
+    EXPECT_EQ(0, ch_stat[0].dcsChann);
+    EXPECT_EQ(-1, ch_stat[0].hvUmacBandId);
+    EXPECT_EQ(0u, ch_stat[0].ch_width);
+
+    // Radios outside the model or the records: nothing, silently.
+    capwapWlanStatis_t before[2];
+    memcpy(before, ch_stat, sizeof before);
+    capture_stdout();
+    for (const char *name : {"wlan-3-1", "wlan-0-1", "wlan-99-1", "wlan-x-1"}) {
+        ev = record(name);
+        ev.u.vap_info.channel = 1;
+        Message().add("channel_changed", ev).deliver("channel_changed");
+    }
+    // More slots on the model than records: the records bound it.
+    setenv("HVKIT_SLOT_NUM", "4", 1);
+    ev = record("wlan-3-1");
+    Message().add("channel_changed", ev).deliver("channel_changed");
+    EXPECT_EQ(std::string::npos, stdout_text().find("ifi_name"));
+    EXPECT_EQ(0, memcmp(before, ch_stat, sizeof before));
+    EXPECT_TRUE(take_trace().empty());
+}
+
+TEST_F(Intake, SsidEventRefreshesInterfaceAddresses)
+{
+    CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
+    Message().add("ssid", "x", 1).deliver("ssid");
+    EXPECT_EQ(8u, take_trace().size());
+}
+
+TEST_F(Intake, BadRecordsAreDroppedWithTheirMessages)
+{
+    capture_stdout();
+    // Too short to hold a record.
+    Message().add("sta_authorized", "wlan-1-1", 9).deliver("sta_authorized");
+    // Interface names that are not of the three-piece form.
+    Message().add("sta_authorized", record("wlan-1")).deliver("sta_authorized");
+    Message().add("sta_ip", record("")).deliver("sta_ip");
+    Message().add("channel_changed", record("wlan")).deliver("channel_changed");
+    // Not terminated inside its 16 bytes.
+    hvUMAC_event_msg_t ev = record("wlan-1-1");
+    memset(ev.ifname, '1', sizeof ev.ifname);
+    memcpy(ev.ifname, "wlan-1-", 7);
+    Message().add("sta_authorized", ev).deliver("sta_authorized");
+    // Three pieces, but unsafe to store.
+    Message().add("sta_authorized", record("wlan-1-1;ls")).deliver("sta_authorized");
+    const std::string out = stdout_text();
+    EXPECT_EQ("ubus event handler, method=sta_authorized\n"
+              "in ubus_event_handle, event record of 9 bytes is too short, dropped\n"
+              "ubus event handler, method=sta_authorized\n"
+              "in ubus_event_handle, invalid interface name\n"
+              "ubus event handler, method=sta_ip\n"
+              "in ubus_event_handle,ifi_name is NULL !!!"
+              "ubus event handler, method=channel_changed\n"
+              "in ubus_event_handle, ifi_name is NULL\n"
+              "ubus event handler, method=sta_authorized\n"
+              "in ubus_event_handle, invalid interface name\n"
+              "ubus event handler, method=sta_authorized\n"
+              "sta event 5 with an invalid interface name, dropped\n",
+              out);
+    EXPECT_TRUE(take_trace().empty());
+}
+
+TEST_F(Intake, MessagesWithoutActedOnAttributes)
+{
+    capture_stdout();
+    Message().add("sta_join", record("wlan-1-1")).deliver("sta_join");
+    Message().deliver("sta_ip");
+    ubus_event_handle(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ("ubus event handler, method=sta_join\nubus event handler, method=sta_ip\n"
+              "ubus event handler, method=\n",
+              stdout_text());
+    EXPECT_TRUE(take_trace().empty());
+}
+
+TEST(InterfaceIdx, Forms)
+{
+    int radio = -7, wlan = -7;
+    EXPECT_EQ(1, getInterfaceIdx("wlan-1-3", &radio, &wlan));
+    EXPECT_EQ(1, radio);
+    EXPECT_EQ(3, wlan);
+    EXPECT_EQ(1, getInterfaceIdx("wds-2-9", &radio, &wlan));
+    EXPECT_EQ(2, radio);
+    EXPECT_EQ(9, wlan);
+    EXPECT_EQ(1, getInterfaceIdx("pap-1-11", &radio, &wlan));
+    EXPECT_EQ(11, wlan);
+    EXPECT_EQ(1, getInterfaceIdx("wlan-1-2-7", &radio, &wlan));
+    EXPECT_EQ(1, radio);
+    EXPECT_EQ(2, wlan);
+    EXPECT_EQ(1, getInterfaceIdx("a-b-c", &radio, &wlan));
+    EXPECT_EQ(0, radio);
+    EXPECT_EQ(0, wlan);
+
+    radio = wlan = -7;
+    for (const char *bad : {"", "wlan", "wlan-1", "wlan-1-", "---", "wlan-1-12345678901"})
+        EXPECT_EQ(0, getInterfaceIdx(bad, &radio, &wlan)) << bad;
+    EXPECT_EQ(0, getInterfaceIdx(nullptr, &radio, &wlan));
+    EXPECT_EQ(-7, radio);
+    EXPECT_EQ(-7, wlan);
+    // Sixteen characters fit the work buffer.
+    EXPECT_EQ(1, getInterfaceIdx("wlan-1-123456789", &radio, &wlan));
+    EXPECT_EQ(123456789, wlan);
+}
+
+TEST(NotifyPolicy, NamesAndTypes)
+{
+    const char *names[] = {
+        "sta_join", "sta_leave", "sta_authorized", "dhcp_sniffer", "hvmesh_connected",
+        "hvmesh_disconnected", "sta_ip", "sta_act_change", "sta_dhcp", "sta_dns",
+        "channel_changed", "ssid", "security", "wlan_mode", "vap_delete", "vap_create",
+        "bcn_report", "neighbor_req", "probe_mon", "bstm_resp", "dfs_cac_expired",
+        "dfs_radar_detect", "dfs_nol_timeout", "smesh_info", "smesh_wds_found", "wifimgr_dbg",
+        "setup_radio", "deny_nss_accel", "reset_to_default", "reboot", "BB_panic", "mesh_dvlan"};
+    static_assert(sizeof names / sizeof names[0] == __UBUS_NOTIFY_MAX);
+    for (int i = 0; i < __UBUS_NOTIFY_MAX; ++i) {
+        EXPECT_STREQ(names[i], wifimgr_notify_policy[i].name) << i;
+        EXPECT_EQ(i == WIFIMGR_DEBUG_CMD ? BLOBMSG_TYPE_INT32 : BLOBMSG_TYPE_UNSPEC,
+                  wifimgr_notify_policy[i].type)
+            << i;
+    }
+}
+
+}  // namespace
