@@ -334,6 +334,18 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 		call_lost(im);
 		return UBUS_STATUS_CONNECTION_FAILED;
 	}
+	// Whole messages read along with the answer would not make the socket
+	// readable again: take them now.
+	Msg rest;
+	Take t;
+	while ((t = take_msg(im, rest)) == Take::msg) {
+		if (rest.hdr.type == UBUS_MSG_INVOKE)
+			im->pending.push_back(std::move(rest.bytes));
+	}
+	if (t == Take::broken) {
+		mark_lost(im);
+		call_lost(im);
+	}
 	dispatch_pending(im);
 	return status;
 }
