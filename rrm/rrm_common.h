@@ -14,14 +14,15 @@ extern "C" {
 #define MAX_LIST_BUF_LEN 46080
 
 /* Table names, keys and field values. */
-#define DB_NAME_LEN 64
-#define DB_VALUE_LEN 64
+#define RRM_DB_NAME_LEN 64
+#define RRM_DB_VALUE_LEN 64
 /* A common-log line. */
-#define LOG_LINE_LEN 256
-/* A MAC address text. */
-#define MAC_STR_LEN 32
+#define RRM_LOG_LINE_LEN 256
+/* A MAC address text (the MAC utilities' own MAC_STR_LEN is the least that
+ * holds one; the daemon's buffers are larger). */
+#define RRM_MAC_STR_LEN 32
 /* Raw MAC address octets. */
-#define MAC_ADDR_LEN 6
+#define RRM_MAC_ADDR_LEN 6
 
 /* The wlan unit's common log: its name and size figure (50 x 1024). */
 #define WLAN_MODULE_DB_LOG "WLAN_MODULE_DB_LOG"

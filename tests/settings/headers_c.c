@@ -4,6 +4,10 @@
 #include "conf_init.h"
 #include "parser_module.h"
 #include "rrm_common.h"
+#ifdef HAVE_PLATFORM_UTILS
+/* The daemon's units include the MAC utilities beside these headers. */
+#include "platform_utils.h"
+#endif
 
 _Static_assert(sizeof(capwapWlanStatis_t) == 160, "radio record size in C");
 _Static_assert(MAX_BUF_LEN == PARSER_REPLY_MAX, "reply buffer");
