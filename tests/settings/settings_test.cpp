@@ -12,6 +12,20 @@
 
 extern "C" unsigned long headers_c_record_size(void);
 
+// Out of memory on demand: this definition stands in for the C library's
+// strdup in the whole test program.
+static bool fail_copies = false;
+extern "C" char *strdup(const char *s)
+{
+    if (fail_copies)
+        return nullptr;
+    std::size_t n = std::strlen(s) + 1;
+    char *copy = static_cast<char *>(std::malloc(n));
+    if (copy != nullptr)
+        std::memcpy(copy, s, n);
+    return copy;
+}
+
 namespace {
 
 struct Expected {
@@ -140,6 +154,17 @@ TEST_F(Settings, EnvironmentReplacesOnlyTheNamedSettingsWithCopies)
         EXPECT_EQ(*recs[i]->store, defaults_[i]) << name;
     }
     unsetenv("CAPWAP_MODEL_SLOT_NUM");
+}
+
+TEST_F(Settings, ACopyThatCannotBeMadeKeepsTheDefault)
+{
+    setenv("CAPWAP_MODEL_SLOT_NUM", "3", 1);
+    setenv("DOT11_ATH_WLANCONFIG", "/opt/wlanconfig", 1);
+    fail_copies = true;
+    do_initenv_initialization();
+    fail_copies = false;
+    EXPECT_STREQ(CAPWAP_MODEL_SLOT_NUM, "1");
+    EXPECT_STREQ(DOT11_ATH_WLANCONFIG, "wlanconfig");
 }
 
 }  // namespace
