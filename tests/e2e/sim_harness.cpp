@@ -1,0 +1,162 @@
+#include "sim_harness.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+std::string env_or(const char *name, const std::string &fallback)
+{
+    const char *v = getenv(name);
+    return (v && *v) ? v : fallback;
+}
+
+}  // namespace
+
+bool can_simulate(std::string *why)
+{
+    if (geteuid() != 0) {
+        *why = "the simulated access point needs root (namespaces, mounts, interfaces)";
+        return false;
+    }
+    if (!getenv("RRM_SOURCE_DIR") || !getenv("RRM_BINARY_DIR")) {
+        *why = "RRM_SOURCE_DIR and RRM_BINARY_DIR are not set";
+        return false;
+    }
+    return true;
+}
+
+std::string q(const std::string &word)
+{
+    std::string r = "'";
+    for (char c : word) {
+        if (c == '\'')
+            r += "'\\''";
+        else
+            r.push_back(c);
+    }
+    return r + "'";
+}
+
+int run(const std::string &cmdline, std::string *out)
+{
+    std::string full = cmdline + " 2>&1";
+    FILE *p = popen(full.c_str(), "r");
+    if (!p)
+        return -1;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
+    int st = pclose(p);
+    if (out)
+        *out = text;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+SimAp::SimAp(const std::string &name, const std::string &scenario)
+{
+    std::string src = env_or("RRM_SOURCE_DIR", ".");
+    build_ = env_or("RRM_BINARY_DIR", ".");
+    launcher_ = src + "/sim/rrm-sim";
+    std::string dir = build_ + "/e2e-runs";
+    mkdir(dir.c_str(), 0755);
+    scenario_path_ = dir + "/" + name + ".scn";
+    state_ = dir + "/" + name;
+    std::ofstream(scenario_path_) << scenario;
+}
+
+SimAp::~SimAp()
+{
+    if (started_)
+        stop();
+}
+
+int SimAp::start(const std::string &env, std::string *out)
+{
+    started_ = true;
+    return run(env + (env.empty() ? "" : " ") + "sh " + q(launcher_) + " --build " + q(build_) +
+                   " start " + q(scenario_path_) + " " + q(state_),
+               out);
+}
+
+int SimAp::play(int step, std::string *out)
+{
+    return run("sh " + q(launcher_) + " play " + q(state_) +
+                   (step > 0 ? " --step " + std::to_string(step) : std::string()),
+               out);
+}
+
+int SimAp::pass(int count)
+{
+    return run("sh " + q(launcher_) + " pass " + q(state_) + " " + std::to_string(count));
+}
+
+int SimAp::stop()
+{
+    started_ = false;
+    return run("sh " + q(launcher_) + " stop " + q(state_));
+}
+
+std::string SimAp::get(const std::string &table, const std::string &key, const std::string &field)
+{
+    std::string out;
+    run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -k " + q(key) +
+            " -g " + q(field),
+        &out);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+std::vector<std::string> SimAp::keys(const std::string &table, const std::string &field)
+{
+    std::string out;
+    run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -f " + q(field) +
+            " -l",
+        &out);
+    std::vector<std::string> r;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            r.push_back(line.substr(0, tab));
+    }
+    return r;
+}
+
+std::vector<std::string> SimAp::lines_with(const std::string &rel, const std::string &text) const
+{
+    std::vector<std::string> r;
+    std::istringstream in(file(rel));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(text) != std::string::npos)
+            r.push_back(line);
+    return r;
+}
+
+bool SimAp::daemon_built() const
+{
+    return file("missing").find("daemon") == std::string::npos;
+}
+
+}  // namespace e2e
