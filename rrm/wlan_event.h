@@ -224,6 +224,8 @@ typedef struct oxwlan_event {
 #define GET_TYPE(cmd) ((cmd) & 0xFF00)
 #define GET_SUBTYPE(cmd) ((cmd) & 0x00FF)
 
+/* One enumeration for families and events alike, so that a code can be
+ * formed as family | event. */
 enum {
     OXWE_MSG = 0x8000,
     OXWE_INFO = 0x8100,
@@ -235,9 +237,6 @@ enum {
     OXWE_EVENT_DFS = 0x8700,
     OXWE_SMESH = 0x8800,
     OXWE_MESH = 0x8900,
-};
-
-enum {
     OXWE_MSG_ASSOC = 1,
     OXWE_MSG_DIASSOC = 2,
     OXWE_MSG_DEAUTH = 3,
@@ -248,9 +247,6 @@ enum {
     OXWE_MSG_PRE_DISASSOC = 8,
     OXWE_MSG_DHCP = 9,
     OXWE_MSG_DNS = 0x0a,
-};
-
-enum {
     OXWE_INFO_STAIP = 1,
     OXWE_INFO_CHANNEL = 2,
     OXWE_INFO_SSID = 3,
@@ -258,9 +254,6 @@ enum {
     OXWE_INFO_ROLE = 5,
     OXWE_INFO_DEL = 6,
     OXWE_INFO_VAP = 7,
-};
-
-enum {
     OXWE_UTIL_RESET = 1,
     OXWE_UTIL_REBOOT = 2,
     OXWE_UTIL_BB_PANIC = 4,
@@ -268,36 +261,20 @@ enum {
     OXWE_UTIL_DFS_ENHANCE = 6,
     OXWE_UTIL_SETUP_RADIO_STOP_VAP_FAIL = 7,
     OXWE_UTIL_DENY_NSS_ACCEL = 8,
-};
-
-enum {
     OXWE_OFFLOAD_EVENT_BMISS_TIMEOUT = 1,
     OXWE_OFFLOAD_EVENT_BMISS_DETECT = 2,
     OXWE_OFFLOAD_EVENT_PN_CHECK_FAILED = 3,
     OXWE_OFFLOAD_EVENT_DFS_CHECK = 4,
-};
-
-enum {
     OXWE_MEASUREMENT_BCNRPT = 1,
     OXWE_MEASUREMENT_NEIGHBOR_REQ = 2,
     OXWE_MEASUREMENT_STA_ACTIVITY_CHANGE_IND = 3,
-};
-
-enum { OXWE_MONITOR_PROBE = 1 };
-enum { OXWE_BSTM_RESP = 1 };
-
-enum {
+    OXWE_MONITOR_PROBE = 1,
+    OXWE_BSTM_RESP = 1,
     OXWE_EVENT_DFS_CAC_EXPIRED = 1,
     OXWE_EVENT_DFS_RADAR_DETECT = 2,
     OXWE_EVENT_DFS_NOL_EXPIRED = 3,
-};
-
-enum {
     OXWE_SMESH_INFO = 1,
     OXWE_SMESH_WBS_FOUND = 2,
-};
-
-enum {
     OXWE_MESH_DVLAN_BR = 1,
     OXWE_MESH_DVLAN_ECC = 2,
 };
