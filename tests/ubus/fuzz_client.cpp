@@ -1,0 +1,69 @@
+// Fuzz target: the bytes a daemon might send, read by the client library,
+// first as the answers to a request and then by the read callback.
+
+#include <libubus.h>
+
+#include "ubus_client_internal.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+void on_event(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
+{
+	static const struct blobmsg_policy pol[2] = {{"sta_leave", BLOBMSG_TYPE_UNSPEC}, {"ifname", BLOBMSG_TYPE_STRING}};
+	struct blob_attr *tb[2];
+	volatile size_t sink = strlen(type);
+	if (blobmsg_parse(pol, 2, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) == 0) {
+		if (tb[0])
+			sink = sink + blobmsg_data_len(tb[0]);
+		if (tb[1])
+			sink = sink + strlen(blobmsg_get_string(tb[1]));
+	}
+	(void)sink;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	if (size > 65536)
+		return 0;
+	int sv[2];
+	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0)
+		return 0;
+	int big = 1 << 20;
+	setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof(big));
+	setsockopt(sv[0], SOL_SOCKET, SO_RCVBUF, &big, sizeof(big));
+	size_t off = 0;
+	while (off < size) {
+		ssize_t n = write(sv[1], data + off, size - off);
+		if (n <= 0)
+			break;
+		off += static_cast<size_t>(n);
+	}
+	shutdown(sv[1], SHUT_WR);
+	fcntl(sv[0], F_SETFL, fcntl(sv[0], F_GETFL) | O_NONBLOCK);
+
+	struct ubus_context *ctx = ubus_client_adopt_fd(sv[0], 0x4ce4ed7e);
+	static struct ubus_event_handler h;
+	h = {};
+	h.cb = on_event;
+	ubus_client_attach_handler(ctx, &h, 0x91ac7294);
+
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "k", "v");
+	ubus_send_event(ctx, "sta_leave", b.head);
+	blob_buf_free(&b);
+	for (int i = 0; i < 64 && !ctx->sock.eof; i++)
+		ctx->sock.cb(&ctx->sock, ULOOP_READ);
+	ubus_free(ctx);
+	close(sv[1]);
+	return 0;
+}
