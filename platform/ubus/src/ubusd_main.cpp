@@ -252,10 +252,14 @@ int main(int argc, char **argv)
 			log_line(std::string("epoll_wait: ") + strerror(errno));
 			break;
 		}
+		// New connections are taken after the batch, so that a descriptor
+		// number freed by a drop in this batch is not confused with a new
+		// client's.
+		bool incoming = false;
 		for (int i = 0; i < n; i++) {
 			const int fd = evs[i].data.fd;
 			if (fd == s.lfd) {
-				s.accept_clients();
+				incoming = true;
 				continue;
 			}
 			if (evs[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))
@@ -263,6 +267,8 @@ int main(int argc, char **argv)
 			if ((evs[i].events & EPOLLOUT) && s.fd_to_id.count(fd))
 				s.flush(s.fd_to_id[fd]);
 		}
+		if (incoming)
+			s.accept_clients();
 		s.flush_all();
 	}
 	unlink(path.c_str());
