@@ -1,0 +1,40 @@
+#include "fake_sta.h"
+
+#include <string.h>
+
+namespace fake_sta {
+std::vector<sta_module_msg> published;
+std::vector<std::string> calls;
+void reset()
+{
+    published.clear();
+    calls.clear();
+}
+}  // namespace fake_sta
+
+extern "C" {
+
+int sub_info_init(sub_info_t *) { return -1; }
+int subscribe_dispatch(sub_info_t *) { return -1; }
+
+int sta_lib_check_ch(void *channel)
+{
+    fake_sta::calls.push_back(channel == nullptr ? "check" : "check(channel)");
+    return 0;
+}
+
+int sta_lib_notify(sta_module_msg *msg)
+{
+    // Long fuzzing runs publish without end.
+    if (fake_sta::published.size() >= 1024) {
+        fake_sta::published.clear();
+        fake_sta::calls.clear();
+    }
+    sta_module_msg copy;
+    memcpy(&copy, msg, sizeof copy);
+    fake_sta::published.push_back(copy);
+    fake_sta::calls.push_back("notify");
+    return 0;
+}
+
+}  // extern "C"
