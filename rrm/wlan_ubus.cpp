@@ -59,6 +59,7 @@ struct ubus_event_handler wifi_listener;
 // The subscription record's watcher on the bus socket, and the timer that
 // brings a lost connection back.
 struct event *bus_watcher = nullptr;
+struct event_base *bus_loop = nullptr;
 struct event reconnect_timer;
 int reconnect_delay_s = 0;
 constexpr int kReconnectFirst = 1;
@@ -77,6 +78,8 @@ void watch_bus_socket()
 {
     event_set(bus_watcher, ctx->sock.fd, EV_READ | EV_PERSIST, wlanModuleUbusHandleWrapper,
               nullptr);
+    if (bus_loop != nullptr)
+        event_base_set(bus_loop, bus_watcher);
     event_add(bus_watcher, nullptr);
 }
 
@@ -86,6 +89,8 @@ void schedule_reconnect()
 {
     struct timeval tv = {reconnect_delay_s, 0};
     evtimer_set(&reconnect_timer, reconnect, nullptr);
+    if (bus_loop != nullptr)
+        event_base_set(bus_loop, &reconnect_timer);
     event_add(&reconnect_timer, &tv);
 }
 
@@ -240,6 +245,7 @@ int ubus_evt_attach(void *sub_info)
     ctx->connection_lost = note_connection_lost;
     ubus_event_register();
     bus_watcher = static_cast<struct event *>(static_cast<sub_info_t *>(sub_info)->ev);
+    bus_loop = static_cast<struct event_base *>(static_cast<sub_info_t *>(sub_info)->event_base);
     watch_bus_socket();
     return 0;
 }

@@ -1,0 +1,120 @@
+// Event path benchmark: N station associations handed to the station-library
+// callback, each recorded in the status database (two commands, the common
+// log line), timed one by one. Printed beside the status database's own
+// write rates measured in the same run on a file of their own.
+//
+// usage: event_path_bench [COUNT]   (default 2000; files in a temporary folder)
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "conf_init.h"
+#include "write_rates.h"
+#include "wlan.h"
+
+namespace {
+
+double now_us()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+sta_module_msg association(int i)
+{
+    sta_module_msg m;
+    memset(&m, 0, sizeof m);
+    m.op = STA_MODULE_NOTIFY;
+    m.info.type = STA_ASSO;
+    const unsigned char mac[6] = {0x02, 0x00, static_cast<unsigned char>(i >> 24),
+                                  static_cast<unsigned char>(i >> 16),
+                                  static_cast<unsigned char>(i >> 8),
+                                  static_cast<unsigned char>(i)};
+    memcpy(m.info.mac, mac, 6);
+    snprintf(m.info.iface, sizeof m.info.iface, "wlan-%d-%d", 1 + i % 2, 1 + i % 8);
+    snprintf(m.info.ssid, sizeof m.info.ssid, "%s", "BenchNet");
+    snprintf(m.info.security, sizeof m.info.security, "%s", "WPA2-PSK");
+    m.info.vid = 1;
+    m.info.authentication = 1;
+    m.info.band_id = BAND_ID_5G;
+    m.info.rssi = 40;
+    m.info.channel = 36;
+    return m;
+}
+
+void create_tables()
+{
+    parser_module *db = parser_open("dbcmd");
+    void *client = db->init_sock(0);
+    char reply[MAX_BUF_LEN];
+    for (const char *prefix :
+         {TABLE_PREFIX, STA_STATISTIC_TABLE_PREFIX, MESH_STA_STATISTIC_TABLE_PREFIX}) {
+        char table[WLAN_NAME_LEN];
+        snprintf(table, sizeof table, "%s-%s", prefix, wtp_mac_str);
+        db->gen_cmd(client, reply, "dbctl", "-a", table, (char *)0);
+    }
+    db->close_sock(client, 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const int count = argc > 1 ? atoi(argv[1]) : 2000;
+    if (count <= 0) {
+        fprintf(stderr, "usage: event_path_bench [COUNT]\n");
+        return 2;
+    }
+    const char *tmp = getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/event-path-bench-XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) {
+        perror("mkdtemp");
+        return 1;
+    }
+    setenv("STATUSDB_PATH", (dir + "/events.db").c_str(), 1);
+    unsetenv("STATUSDB_TRACE");
+    setenv("COMMON_LOG_DIR", dir.c_str(), 1);
+    snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", "00:11:22:33:44:55");
+    create_tables();
+
+    std::vector<double> latency;
+    latency.reserve(static_cast<size_t>(count));
+    const double t0 = now_us();
+    for (int i = 0; i < count; ++i) {
+        sta_module_msg m = association(i);
+        const double a = now_us();
+        sta_evt_proc(&m, nullptr);
+        latency.push_back(now_us() - a);
+    }
+    const double total_s = (now_us() - t0) / 1e6;
+    std::sort(latency.begin(), latency.end());
+    auto pct = [&](double p) {
+        size_t at = static_cast<size_t>(p * static_cast<double>(latency.size() - 1));
+        return latency[at];
+    };
+
+    setenv("STATUSDB_PATH", (dir + "/limits.db").c_str(), 1);
+    const double per_client = statusdb_bench::client_command_rate(count);
+    const double raw = statusdb_bench::raw_upsert_rate(count);
+
+    FILE *out = stdout;
+    fprintf(out, "event path: %d associations through sta_evt_proc into %s\n", count, dir.c_str());
+    fprintf(out, "  events/s            %10.0f\n", count / total_s);
+    fprintf(out, "  latency p50         %10.1f us\n", pct(0.50));
+    fprintf(out, "  latency p99         %10.1f us\n", pct(0.99));
+    fprintf(out, "  latency max         %10.1f us\n", latency.back());
+    fprintf(out, "status database, same run (%d writes of %d fields):\n", count,
+            statusdb_bench::kFields);
+    fprintf(out, "  client command/s    %10.0f  (init_sock, gen_cmd, close_sock each)\n",
+            per_client);
+    fprintf(out, "  raw upsert/s        %10.0f  (the limit)\n", raw);
+    if (raw > 0)
+        fprintf(out, "  event path at %.1f%% of the raw limit\n", 100.0 * count / total_s / raw);
+    return 0;
+}

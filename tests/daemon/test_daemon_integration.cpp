@@ -1,0 +1,358 @@
+// The daemon binary end to end, with the bus daemon (which also carries the
+// station-event service), the bus tool and the station-event tools: events
+// go in through the tools, and the status database, the common log, the
+// daemon's standard output and the station-IP message published on the bus
+// are checked.
+//
+// The daemon connects to the bus at its fixed default socket, so the test
+// runs in a private mount namespace with its own /run (needs root; skipped
+// otherwise).
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parser_module.h"
+#include "wlan_event.h"
+
+namespace {
+
+const char *kApMac = "00:11:22:33:44:55";
+const char *kBusSocket = "/var/run/ubus/ubus.sock";
+
+std::string env_or_empty(const char *name)
+{
+    const char *v = getenv(name);
+    return v != nullptr ? v : "";
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool wait_for(const std::function<bool()> &done, int timeout_ms = 10000)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 20) {
+        if (done())
+            return true;
+        usleep(20 * 1000);
+    }
+    return done();
+}
+
+class DaemonRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (getuid() != 0)
+            GTEST_SKIP() << "needs root for a private mount namespace";
+        if (unshare(CLONE_NEWNS) != 0)
+            GTEST_SKIP() << "no private mount namespace: " << strerror(errno);
+        ASSERT_EQ(0, mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr));
+        ASSERT_EQ(0, mount("rrmtest", "/run", "tmpfs", 0, "mode=0755")) << strerror(errno);
+        ASSERT_EQ(0, mkdir("/run/ubus", 0755));
+
+        bin_ = env_or_empty("RRM_BINARY_DIR");
+        ASSERT_FALSE(bin_.empty()) << "RRM_BINARY_DIR not set";
+        char tmpl[] = "/tmp/rrmitXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        dir_ = tmpl;
+        ASSERT_EQ(0, mkdir((dir_ + "/log").c_str(), 0755));
+        ASSERT_EQ(0, mkdir((dir_ + "/wlan").c_str(), 0755));
+        setenv("STATUSDB_PATH", (dir_ + "/status.db").c_str(), 1);
+        unsetenv("STATUSDB_TRACE");
+        setenv("COMMON_LOG_DIR", (dir_ + "/log").c_str(), 1);
+        setenv("WPA3_WLAN_CONF_DIR", (dir_ + "/wlan").c_str(), 1);
+        setenv("CAPWAP_MODEL_SLOT_NUM", "2", 1);
+        setenv("HVKIT_SLOT_NUM", "2", 1);
+        unsetenv("STA_UBUS_SOCKET");
+    }
+
+    void TearDown() override
+    {
+        // Only the processes this test started, newest first.
+        for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) {
+            kill(*it, SIGKILL);
+            waitpid(*it, nullptr, 0);
+        }
+        if (!dir_.empty() && !HasFailure())
+            (void)system(("rm -rf " + dir_).c_str());
+        else if (!dir_.empty())
+            fprintf(stderr, "left for inspection: %s\n", dir_.c_str());
+    }
+
+    // Starts a program with its standard output in out_file and its error
+    // output beside it (".err"); returns its pid.
+    pid_t start(const std::vector<std::string> &argv, const std::string &out_file)
+    {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open((out_file + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0 && err >= 0) {
+                dup2(fd, 1);
+                dup2(err, 2);
+                close(fd);
+                close(err);
+            }
+            std::vector<char *> args;
+            for (const std::string &a : argv)
+                args.push_back(const_cast<char *>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        pids_.push_back(pid);
+        return pid;
+    }
+
+    // Runs a program to its end; returns its exit status (-1 if signalled).
+    int run(const std::vector<std::string> &argv, const std::string &out_file,
+            int timeout_ms = 20000)
+    {
+        pid_t pid = start(argv, out_file);
+        int status = 0;
+        bool ended = wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms);
+        pids_.pop_back();
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -2;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    void start_bus()
+    {
+        start({bin_ + "/platform/ubus/ubusd", "-s", kBusSocket}, dir_ + "/ubusd.out");
+        ASSERT_TRUE(wait_for([] { return access(kBusSocket, F_OK) == 0; }));
+    }
+
+    // Sends one wifi-manager event whose record is rec.
+    void send_record(const char *event, const hvUMAC_event_msg_t &rec)
+    {
+        const std::string file = dir_ + "/" + event + ".bin";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char *>(&rec), sizeof rec);
+        ASSERT_EQ(0, run({bin_ + "/platform/ubus/ubus", "-s", kBusSocket, "send-raw", event, file},
+                         dir_ + "/send.out"))
+            << slurp(dir_ + "/send.out");
+    }
+
+    std::string db_get(const std::string &table, const std::string &key, const std::string &field)
+    {
+        parser_module *db = parser_open("dbcmd");
+        void *client = db->init_sock(0);
+        if (client == nullptr)
+            return "<no client>";
+        static char reply[PARSER_REPLY_MAX];
+        reply[0] = '\0';
+        db->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
+                    field.c_str(), (char *)0);
+        db->close_sock(client, 0);
+        return reply;
+    }
+
+    std::string out() { return slurp(dir_ + "/rrm.out"); }
+    std::string common_log() { return slurp(dir_ + "/log/WLAN_MODULE_DB_LOG"); }
+
+    std::string bin_;
+    std::string dir_;
+    std::vector<pid_t> pids_;
+};
+
+hvUMAC_event_msg_t station_record(const char *ifname, const unsigned char (&mac)[6])
+{
+    hvUMAC_event_msg_t rec;
+    memset(&rec, 0, sizeof rec);
+    snprintf(rec.ifname, sizeof rec.ifname, "%s", ifname);
+    memcpy(rec.u.sta_info.macaddr, mac, 6);
+    return rec;
+}
+
+TEST_F(DaemonRun, RecordsWhatTheToolsSend)
+{
+    start_bus();
+    start({bin_ + "/platform/sta/sta_mon", "-t", "ip"}, dir_ + "/mon.out");
+    start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
+    ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; }))
+        << out();
+    const std::string sta_table = std::string("STA_STATISTIC-") + kApMac;
+    const std::string wlan_table = std::string("WLAN-") + kApMac;
+    const std::string sta = "02:00:00:00:00:2a";
+    const unsigned char sta_mac[6] = {0x02, 0, 0, 0, 0, 0x2a};
+
+    // Association from the station-event service.
+    ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "assoc", "--mac", sta, "--iface", "wlan-1-2",
+                      "--ssid", "Office", "--security", "NONE", "--band", "1", "--rssi", "40",
+                      "--channel", "36"},
+                     dir_ + "/pub.out"))
+        << slurp(dir_ + "/pub.out");
+    ASSERT_TRUE(wait_for([&] { return db_get(sta_table, sta, "IFACE") == "wlan-1-2"; }))
+        << out();
+    EXPECT_EQ("1", db_get(sta_table, sta, "STA_ASSO_FLAG"));
+    EXPECT_EQ("Office", db_get(sta_table, sta, "SSID"));
+    EXPECT_EQ("Open", db_get(sta_table, sta, "SECURITY"));
+    EXPECT_EQ("5GHz", db_get(sta_table, sta, "BAND"));
+    EXPECT_EQ("-55", db_get(sta_table, sta, "SIG_RSSI"));
+    EXPECT_EQ("36", db_get(sta_table, sta, "STA_CHANNEL"));
+
+    // Authorisation from the wifi manager.
+    hvUMAC_event_msg_t rec = station_record("wlan-1-2", sta_mac);
+    rec.u.sta_info.authorized = 1;
+    rec.u.sta_info.vid = 12;
+    memcpy(rec.u.sta_info.security, "WPA2-PSK", 8);
+    send_record("sta_authorized", rec);
+    ASSERT_TRUE(wait_for([&] { return db_get(sta_table, sta, "VID") == "12"; })) << out();
+    EXPECT_EQ("WPA2-PSK", db_get(sta_table, sta, "SECURITY"));
+
+    // IP address: recorded and published to the station-event library.
+    rec = station_record("wlan-1-2", sta_mac);
+    const unsigned char ip[4] = {192, 168, 1, 10};
+    memcpy(&rec.u.sta_info.ipaddr, ip, 4);
+    send_record("sta_ip", rec);
+    uint32_t word;
+    memcpy(&word, ip, 4);
+    ASSERT_TRUE(wait_for(
+        [&] { return db_get(sta_table, sta, "STA_IP_ADDR") == std::to_string(word); }))
+        << out();
+    ASSERT_TRUE(wait_for([&] {
+        return slurp(dir_ + "/mon.out").find("ipAddr: 192.168.1.10") != std::string::npos;
+    })) << slurp(dir_ + "/mon.out");
+    EXPECT_NE(std::string::npos, slurp(dir_ + "/mon.out").find("mac: " + sta));
+
+    // Channel change of radio 2, and one from a radio the model lacks.
+    rec = station_record("wlan-2-1", sta_mac);
+    rec.u.vap_info.channel = 149;
+    send_record("channel_changed", rec);
+    rec = station_record("wlan-3-1", sta_mac);
+    send_record("channel_changed", rec);
+    ASSERT_TRUE(wait_for([&] {
+        const std::string o = out();
+        return o.find("method=channel_changed") != o.rfind("method=channel_changed");
+    })) << out();
+
+    // SSID change: the interface addresses of both slots are refreshed.
+    send_record("ssid", station_record("wlan-1-1", sta_mac));
+    ASSERT_TRUE(wait_for([&] { return db_get(wlan_table, "SLOT-1", "VAP_7_MAC") != "N/A"; }))
+        << out();
+    EXPECT_EQ("00:00:00:00:00:00", db_get(wlan_table, "SLOT-0", "VAP_0_MAC"));
+
+    // Departure, first from another interface (the tail of a roam), then
+    // from the recorded one.
+    ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "disassoc", "--mac", sta, "--iface",
+                      "wlan-1-1"},
+                     dir_ + "/pub.out"));
+    ASSERT_TRUE(wait_for([&] { return common_log().find("Intra Roaming") != std::string::npos; }))
+        << common_log();
+    EXPECT_EQ("wlan-1-2", db_get(sta_table, sta, "IFACE"));
+    ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "disassoc", "--mac", sta, "--iface",
+                      "wlan-1-2"},
+                     dir_ + "/pub.out"));
+    ASSERT_TRUE(wait_for([&] { return db_get(sta_table, sta, "IFACE") == "N/A"; })) << out();
+
+    // The cloud status record.
+    ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "online"}, dir_ + "/pub.out"));
+    ASSERT_TRUE(wait_for([&] { return db_get("Velora", "velora-status", "CC_CONN") == "1"; }));
+
+    const std::string o = out();
+    EXPECT_EQ(0u, o.find("WLAN SLOT = 2\n")) << o;
+    EXPECT_NE(std::string::npos, o.find("[Connect DB]state: connected, status: 0\n"));
+    EXPECT_NE(std::string::npos, o.find("ubus event handler, method=sta_authorized\n"));
+    EXPECT_NE(std::string::npos, o.find("ubus event handler, method=sta_ip\n"));
+    EXPECT_NE(std::string::npos, o.find("ubus event handler, method=ssid\n"));
+
+    const std::string log = common_log();
+    const size_t start_at = log.find("WLAN MODULE START !");
+    const size_t asso_at = log.find("WLAN MODULE STA ASSO event, iface:wlan-1-2, mac:" + sta);
+    const size_t roam_at =
+        log.find("Intra Roaming, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + sta);
+    const size_t leave_at = log.find("WLAN MODULE STA DISASSO event,iface:wlan-1-2, mac:" + sta);
+    ASSERT_NE(std::string::npos, start_at) << log;
+    ASSERT_NE(std::string::npos, asso_at) << log;
+    ASSERT_NE(std::string::npos, roam_at) << log;
+    ASSERT_NE(std::string::npos, leave_at) << log;
+    EXPECT_LT(start_at, asso_at);
+    EXPECT_LT(asso_at, roam_at);
+    EXPECT_LT(roam_at, leave_at);
+
+    // The tables and slot keys of start-up.
+    EXPECT_NE("<no client>", db_get(wlan_table, "SLOT-0", "VAP_0_MAC"));
+}
+
+TEST_F(DaemonRun, BusLossIsSurvived)
+{
+    start_bus();
+    pid_t bus = pids_.front();
+    start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
+    ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; }));
+    kill(bus, SIGKILL);
+    waitpid(bus, nullptr, 0);
+    pids_.erase(pids_.begin());
+    unlink(kBusSocket);
+    ASSERT_TRUE(wait_for([&] {
+        return common_log().find("ubus connection lost, reconnecting") != std::string::npos;
+    })) << common_log();
+
+    start_bus();
+    ASSERT_TRUE(wait_for(
+        [&] { return common_log().find("ubus connection restored") != std::string::npos; },
+        40000))
+        << common_log();
+    const unsigned char sta_mac[6] = {0x02, 0, 0, 0, 0, 0x2b};
+    hvUMAC_event_msg_t rec = station_record("wlan-1-1", sta_mac);
+    rec.u.sta_info.vid = 9;
+    send_record("sta_authorized", rec);
+    const std::string sta_table = std::string("STA_STATISTIC-") + kApMac;
+    EXPECT_TRUE(wait_for([&] { return db_get(sta_table, "02:00:00:00:00:2b", "VID") == "9"; }))
+        << out();
+}
+
+TEST_F(DaemonRun, StartUpRefusals)
+{
+    // A failed start-up ends the process at once, leaving what it had made
+    // to the system; that is no leak to report.
+    const std::string asan = env_or_empty("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
+
+    // No argument, or not a MAC address: usage and a non-zero status.
+    EXPECT_NE(0, run({bin_ + "/rrm/rrm"}, dir_ + "/rrm.out"));
+    EXPECT_NE(std::string::npos, slurp(dir_ + "/rrm.out.err").find("usage:"));
+    EXPECT_NE(0, run({bin_ + "/rrm/rrm", "not-a-mac"}, dir_ + "/rrm.out"));
+    EXPECT_NE(std::string::npos, slurp(dir_ + "/rrm.out.err").find("usage:"));
+
+    // No bus: the start-up step fails with status 0.
+    EXPECT_EQ(0, run({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out"));
+    EXPECT_EQ("WLAN SLOT = 2\nrun:1034--init ubus socket Failed-\n", out());
+    EXPECT_NE(std::string::npos, common_log().find("Unable to connect to ubus."));
+
+    // A slot count the records cannot be made for.
+    for (const char *slots : {"-1", "100"}) {
+        setenv("CAPWAP_MODEL_SLOT_NUM", slots, 1);
+        EXPECT_EQ(0, run({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out"));
+        EXPECT_EQ(std::string("WLAN SLOT = ") + slots + "\n[run:1026]--init ch_stat Failed-\n",
+                  out());
+    }
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+}
+
+}  // namespace
