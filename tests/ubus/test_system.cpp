@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -307,6 +308,53 @@ TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
 	EXPECT_TRUE(a->sock.eof);
 	blob_buf_free(&buf);
 	ubus_free(a);
+}
+
+// A handler that answers on its own connection from inside the callback.
+void answer_ping(struct ubus_context *ctx, struct ubus_event_handler *ev, const char *type, struct blob_attr *msg)
+{
+	on_event(ctx, ev, type, msg);
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "re", type);
+	EXPECT_EQ(ubus_send_event(ctx, "pong", b.head), 0);
+	blob_buf_free(&b);
+}
+
+TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
+{
+	struct ubus_context *a = connect(), *b = connect();
+	ASSERT_TRUE(a && b);
+	Listener la, lb;
+	la.h.cb = answer_ping;
+	lb.h.cb = on_event;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "ping"), 0);
+	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "pong"), 0);
+
+	// Two senders on their own threads and connections, 200 events each.
+	auto sender = [this](const char *name) {
+		struct ubus_context *c = ubus_connect(sock.c_str());
+		ASSERT_NE(c, nullptr);
+		struct blob_buf buf = {};
+		for (int i = 0; i < 200; i++) {
+			blob_buf_init(&buf, 0);
+			blobmsg_add_u32(&buf, "i", static_cast<uint32_t>(i));
+			EXPECT_EQ(ubus_send_event(c, name, buf.head), 0);
+		}
+		blob_buf_free(&buf);
+		ubus_free(c);
+	};
+	std::thread t1(sender, "ping"), t2(sender, "ping");
+	for (int i = 0; i < 300 && la.names.size() < 400; i++)
+		pump(a, 10);
+	t1.join();
+	t2.join();
+	pump(a, 200);
+	pump(b, 500);
+	EXPECT_EQ(la.names.size(), 400u);
+	EXPECT_EQ(lb.names.size(), 400u);
+	ubus_free(a);
+	ubus_free(b);
 }
 
 TEST_F(SystemTest, ToolExitCodesAndMessages)

@@ -255,14 +255,22 @@ void dispatch_invoke(Impl *im, Msg &m)
 			reply_status(im, m, UBUS_STATUS_INVALID_ARGUMENT, objid);
 		return;
 	}
-	if (ev->cb)
+	if (ev->cb) {
+		im->ctx.stack_depth++;
 		ev->cb(&im->ctx, ev, blob_get_string(m.tb[UBUS_ATTR_METHOD]), m.tb[UBUS_ATTR_DATA]);
+		im->ctx.stack_depth--;
+	}
 	if (!no_reply)
 		reply_status(im, m, UBUS_STATUS_OK, objid);
 }
 
+// Hands queued deliveries to their handlers. A request made from inside a
+// handler leaves what it queued to the outermost caller, so handlers that
+// send do not nest ever deeper.
 void dispatch_pending(Impl *im)
 {
+	if (im->ctx.stack_depth > 0)
+		return;
 	while (!im->pending.empty() && !im->ctx.sock.eof) {
 		Msg m;
 		memcpy(&m.hdr, im->pending.front().data(), sizeof(m.hdr));
@@ -367,8 +375,10 @@ void sock_cb(struct uloop_fd *u, unsigned int /*events*/)
 				mark_lost(im);
 				break;
 			}
-			if (m.hdr.type == UBUS_MSG_INVOKE)
+			if (m.hdr.type == UBUS_MSG_INVOKE) {
 				dispatch_invoke(im, m);
+				dispatch_pending(im);
+			}
 		}
 	}
 	call_lost(im);
