@@ -32,7 +32,18 @@ struct rrm_seam_ops {
     unsigned int (*sleep_s)(unsigned int seconds);
     /* Wall clock, as time(). */
     time_t (*now)(time_t *out);
+    /* Socket of the bus for the departure notifications; null means the
+     * bus's default socket. */
+    const char *bus_path;
 };
+
+/* The default command runner starts "/bin/sh -c <command>" in a process
+ * group of its own and collects its output before handing it back as a
+ * stream. A command still running after rrm_cmd_timeout_ms is ended with its
+ * whole group and counts as one that printed nothing; output past
+ * rrm_cmd_output_max bytes is dropped. Only mode "r" is offered. */
+extern unsigned int rrm_cmd_timeout_ms;
+extern size_t rrm_cmd_output_max;
 
 /* The ops in force. Tests may overwrite members; rrm_seam_reset restores the
  * real ones. */

@@ -1,0 +1,98 @@
+// Readers of the texts that the driver tool, the device shell, the operating
+// system and the status database hand to the wlan_hvd unit and the
+// collection loop, and the checks that guard every shell command line.
+// Pure functions over text, shared with the tests.
+#ifndef RRM_WLAN_HVD_PARSE_H
+#define RRM_WLAN_HVD_PARSE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "capwap_wlan_statis.h"
+#include "wlan_hvd.h"
+
+// ---------------------------------------------------------------------------
+// Command lines
+// ---------------------------------------------------------------------------
+
+// An interface name as it may stand on a command line: optional leading
+// blanks (as "/proc/net/wireless" indents them), then 1 to 15 characters of
+// [A-Za-z0-9_.-].
+bool hvd_ifname_ok(const char *s);
+// A MAC address text: 1 to 31 characters of [0-9A-Fa-f:-].
+bool hvd_mac_ok(const char *s);
+// A tool named by a setting: 1 to 127 characters of [A-Za-z0-9_./+-].
+bool hvd_tool_ok(const char *s);
+
+// Formats a command line; false when it would not fit (the line must then
+// not be run).
+bool hvd_format(char *buf, size_t cap, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+
+// Starts a command for reading; null when it could not be started.
+FILE *hvd_cmd_open(const char *cmd);
+int hvd_cmd_close(FILE *f);
+
+// ---------------------------------------------------------------------------
+// Driver station listing
+// ---------------------------------------------------------------------------
+
+// Reads one listing line into entry with the columns "%*s %*s %d %s %s %d
+// %*s %*s %llu %llu %s %*s 11%s"; stops at the first column it cannot read,
+// leaving the later fields as they were. Over-long texts are cut to their
+// fields. Returns the number of fields read (0 to 9).
+int hvd_parse_sta_line(const char *line, staInfo_t *entry);
+
+// Reads a listing (header line first) and fills entry from the line whose
+// first word equals mac_str, ignoring case. Returns 1 when found, else 0.
+int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry);
+
+// ---------------------------------------------------------------------------
+// Device shell configuration ("type:value" lines)
+// ---------------------------------------------------------------------------
+
+// Applies one line of the mesh link detail (value kept whole) or of the VAP
+// configuration (value without its first character) to entry. line is cut
+// at its first line end. *parse_error is set when the value reports a parse
+// error of the shell.
+void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error);
+void hvd_apply_wlan_line(char *line, staInfo_t *entry, bool *parse_error);
+
+// ---------------------------------------------------------------------------
+// Radio statistics
+// ---------------------------------------------------------------------------
+
+// One line (after the heading) of the shell's "show interface wlan status"
+// table: when its interface word begins with "wlan-<radio_num>-", sets
+// activate for a status word beginning with "U" and adds the frame and rate
+// columns. Returns true when the line counted.
+bool hvd_wlan_status_line(const char *line, int radio_num, capwapWlanStatis_t *ptr);
+
+// The eleven counters of a "/proc/net/dev" line in the order read.
+struct hvd_netdev_values {
+    unsigned long long rx_bytes;
+    int rx_packets, rx_errs, rx_drop, rx_fifo, rx_frame, rx_compressed, rx_multicast;
+    unsigned long long tx_bytes;
+    int tx_packets, tx_errs;
+};
+
+// A "/proc/net/dev" line counts when it names "wlan-<radio_num>-" and holds
+// no "."; its counters after the first ":" then replace those in *v, as far
+// as the line supplies them. Returns true when the line counted.
+bool hvd_netdev_line(const char *line, int radio_num, hvd_netdev_values *v);
+
+// 100 x errors / (frames + errors) in whole percent, single precision,
+// truncated; 0 when frames is 0 or the divisor is not above 0.
+uint32_t hvd_err_rate(uint32_t frames, float errors);
+
+// ---------------------------------------------------------------------------
+// Database list replies
+// ---------------------------------------------------------------------------
+
+// The text that follows the NUL-terminated text s, when it begins before
+// end and is itself terminated before end; else null.
+char *hvd_list_next(char *s, const char *end);
+// The first text of a reply buffer, when it is terminated inside; else null.
+char *hvd_list_first(char *buf, const char *end);
+
+#endif

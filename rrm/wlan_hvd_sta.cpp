@@ -1,0 +1,308 @@
+// Per-station statistics: the driver's station listing, the address the
+// device shell knows when the events did not bring one, and, once per
+// association, the station's SSID and security profiles.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "conf_init.h"
+#include "hvkit.h"
+#include "wlan.h"
+#include "wlan_hvd.h"
+#include "wlan_hvd_parse.h"
+
+parser_module *wlan_hvd_module;
+
+namespace {
+
+constexpr char kUnit[] = "wlan_hvd";
+constexpr char kVapList[] = "/lib/wifi/get_active_vap_list";
+
+[[noreturn]] void fatal(int line)
+{
+    printf("%s:%d\n", kUnit, line);
+    fflush(stdout);
+    abort();
+}
+
+void trace_station(const staInfo_t *e)
+{
+    const uint8_t *m = e->macAddr;
+    WLAN_MODULE_DEBUG("STA[%02x:%02x:%02x:%02x:%02x:%02x] Channel:%d,RSSI:%d,TxRate:%s,rxRate:%s,Tx:%llu,Rx:%llu\n",
+                      m[0], m[1], m[2], m[3], m[4], m[5], e->channel, e->sigRSSI, e->txRate, e->rxRate,
+                      static_cast<unsigned long long>(e->tx), static_cast<unsigned long long>(e->rx));
+}
+
+void trace_bandcap(const staInfo_t *e)
+{
+    const uint8_t *m = e->macAddr;
+    WLAN_MODULE_DEBUG("STA[%02x:%02x:%02x:%02x:%02x:%02x] bandcap:%s\n", m[0], m[1], m[2], m[3], m[4], m[5],
+                      e->bandcap);
+}
+
+// Starts the driver listing of ifname. A listing that may not be run (an
+// interface name or tool setting that fails its check, or a line too long)
+// counts as one that could not be started.
+FILE *open_listing(char *cmd, size_t cap, const char *ifname)
+{
+    if (!hvd_ifname_ok(ifname) || !hvd_tool_ok(DOT11_ATH_WLANCONFIG) ||
+        !hvd_format(cmd, cap, "%s %s list sta limited 2>/dev/null", DOT11_ATH_WLANCONFIG, ifname)) {
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", "station listing", "refused");
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr)
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
+    return f;
+}
+
+bool is_known_security(const char *s)
+{
+    static const char *const kKnown[] = {"WPA-Personal", "WPA2-PSK", "WPA3-Personal", "Enhanced-open", "NONE", "Open"};
+    for (const char *k : kKnown) {
+        if (strcmp(s, k) == 0)
+            return true;
+    }
+    return false;
+}
+
+void copy_text(char *dst, size_t cap, const char *src)
+{
+    size_t n = strnlen(src, cap - 1);
+    memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+int snr2rssi(int snr) { return snr - 95; }
+
+void getHvMeshStaRunTimeInfo(char *mac_str, staInfo_t *entry)
+{
+    if (entry->wlan_tmp == nullptr)
+        return;
+    char cmd[64];
+    FILE *f = open_listing(cmd, sizeof cmd, entry->wlan_tmp);
+    if (f == nullptr)
+        return;
+    if (hvd_read_sta_listing(f, mac_str, entry))
+        trace_station(entry);
+    hvd_cmd_close(f);
+}
+
+int getstationinfo(char *mac_str, staInfo_t *entry)
+{
+    char cmd[256];
+    if (entry->wlan_tmp != nullptr) {
+        FILE *f = open_listing(cmd, sizeof cmd, entry->wlan_tmp);
+        if (f == nullptr)
+            return 0;
+        int found = hvd_read_sta_listing(f, mac_str, entry);
+        if (found) {
+            trace_station(entry);
+            trace_bandcap(entry);
+        }
+        hvd_cmd_close(f);
+        if (found)
+            return 1;
+    }
+
+    hvd_format(cmd, sizeof cmd, "%s 2>/dev/null", kVapList);
+    FILE *list = hvd_cmd_open(cmd);
+    if (list == nullptr) {
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
+        return 0;
+    }
+    int found = 0;
+    char vap[64];
+    while (!found && fgets(vap, sizeof vap, list) != nullptr) {
+        vap[strcspn(vap, "\n")] = '\0';
+        if (strncmp(vap, "wlan", 4) != 0)
+            continue;
+        WLAN_MODULE_DEBUG("Scan interface [%s]\n", vap);
+        FILE *f = open_listing(cmd, sizeof cmd, vap);
+        if (f == nullptr) {
+            hvd_cmd_close(list);
+            return 0;
+        }
+        if (hvd_read_sta_listing(f, mac_str, entry)) {
+            entry->sigRSSI = snr2rssi(entry->sigRSSI);
+            trace_station(entry);
+            trace_bandcap(entry);
+            found = 1;
+        }
+        hvd_cmd_close(f);
+    }
+    hvd_cmd_close(list);
+    return found;
+}
+
+uint32_t walkaround_get_sta_ip(char *mac_str)
+{
+    char cmd[256];
+    if (!hvd_mac_ok(mac_str) ||
+        !hvd_format(cmd, sizeof cmd,
+                    "hvsh -p 100 -e \"show wireless-hal station info\" | grep -i \"%s\" -A 3 \t\t\t| grep IPv4 | "
+                    "cut -d ':' -f 2 | sed -e 's/^[[:space:]]*//' |  awk 1 ORS=''",
+                    mac_str)) {
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", "station address lookup", "refused");
+        return 0;
+    }
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr)
+        return 0;
+    char text[50] = "";
+    if (fgets(text, sizeof text, f) == nullptr)
+        text[0] = '\0';
+    hvd_cmd_close(f);
+    struct in_addr addr;
+    if (inet_pton(AF_INET, text, &addr) != 1)
+        return 0;
+    return addr.s_addr;
+}
+
+void getWdsConfig(char *iface, staInfo_t *entry)
+{
+    if (iface != nullptr)
+        sscanf(iface, "%*[^-]-%d-%d", &entry->radioId, &entry->wlanIndex);
+    WLAN_MODULE_DEBUG("radioId=%d wlanIndex=%d\r\n", entry->radioId, entry->wlanIndex);
+    char cmd[100];
+    if (!hvd_tool_ok(HVSH_CLI_BIN) ||
+        !hvd_format(cmd, sizeof cmd, "%s -p 110 -e \"configure terminal show wds slot%d detail\"", HVSH_CLI_BIN,
+                    entry->radioId)) {
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", "mesh link detail", "refused", EINVAL);
+        return;
+    }
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr) {
+        int e = errno;
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", cmd, strerror(e), e);
+        return;
+    }
+    char line[255];
+    int lines = 0;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        ++lines;
+        bool parse_error = false;
+        hvd_apply_wds_line(line, entry, &parse_error);
+        if (parse_error)
+            WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
+    }
+    if (lines == 0)
+        WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
+    hvd_cmd_close(f);
+}
+
+void getWlanConfig(char *iface, staInfo_t *entry)
+{
+    if (iface != nullptr)
+        sscanf(iface, "wlan-%d-%d", &entry->radioId, &entry->wlanIndex);
+    char cmd[100];
+    if (iface == nullptr || !hvd_ifname_ok(iface) || !hvd_tool_ok(HVSH_CLI_BIN) ||
+        !hvd_format(cmd, sizeof cmd, "%s -p 110 -e \"show %s config\"", HVSH_CLI_BIN, iface)) {
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", "VAP configuration", "refused", EINVAL);
+        return;
+    }
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr) {
+        int e = errno;
+        WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", cmd, strerror(e), e);
+        return;
+    }
+    char line[255];
+    int lines = 0;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        ++lines;
+        bool parse_error = false;
+        hvd_apply_wlan_line(line, entry, &parse_error);
+        if (parse_error)
+            WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
+    }
+    if (lines == 0)
+        WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
+    hvd_cmd_close(f);
+}
+
+int retrieve_sta_statistic_stat(char *mac_str, staInfo_t *entry, int mesh, char *iface)
+{
+    if (wlan_hvd_module == nullptr) {
+        wlan_hvd_module = parser_open("dbcmd");
+        if (wlan_hvd_module == nullptr)
+            fatal(__LINE__);
+    }
+    parser_module *db = wlan_hvd_module;
+    void *client = db->init_sock(DBCLI_HVD_ID);
+    if (client == nullptr)
+        fatal(__LINE__);
+
+    char msg[MAX_BUF_LEN];
+    char wtp_mac[WLAN_MAC_STR_LEN];
+    char table[WLAN_NAME_LEN];
+    getWtpMac(wtp_mac);
+    int result = 0;
+    if (mesh == 1) {
+        hvd_format(table, sizeof table, "%s-%s", MESH_STA_STATISTIC_TABLE_PREFIX, wtp_mac);
+        getHvMeshStaRunTimeInfo(mac_str, entry);
+    } else {
+        hvd_format(table, sizeof table, "%s-%s", STA_STATISTIC_TABLE_PREFIX, wtp_mac);
+        if (!getstationinfo(mac_str, entry)) {
+            db->close_sock(client, DBCLI_HVD_ID);
+            return 0;
+        }
+    }
+
+    // Address fallback while the events have not brought one.
+    msg[0] = '\0';
+    db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-g", "STA_IP_ADDR", (char *)nullptr);
+    msg[sizeof msg - 1] = '\0';
+    if (strncmp(msg, "N/A", 3) == 0 || strcmp(msg, "0") == 0) {
+        char addr[WLAN_NAME_LEN];
+        hvd_format(addr, sizeof addr, "%d", static_cast<int>(walkaround_get_sta_ip(mac_str)));
+        db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-f", "STA_IP_ADDR", "-s", addr,
+                    (char *)nullptr);
+    }
+
+    result = 1;
+    msg[0] = '\0';
+    db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-g", "STA_ASSO_FLAG", (char *)nullptr);
+    msg[sizeof msg - 1] = '\0';
+    if (atoi(msg) == 1) {
+        if (mesh == 1) {
+            if (hvkit_wlan_get_hybridmode() == 3)
+                getWdsConfig(iface, entry);
+        } else {
+            getWlanConfig(iface, entry);
+        }
+
+        msg[0] = '\0';
+        db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-g", "SECURITY", (char *)nullptr);
+        msg[sizeof msg - 1] = '\0';
+        if (is_known_security(msg)) {
+            copy_text(entry->security, sizeof entry->security, msg);
+            if (strcmp(entry->security, "NONE") == 0)
+                copy_text(entry->security, sizeof entry->security, "Open");
+            if (strcmp(entry->security, "WPA3-Personal") == 0)
+                resolveWpa3Security(entry->radioId, entry->wlanIndex, entry->security);
+        }
+
+        if (entry->ssid[0] != '\0' && entry->security[0] != '\0' && entry->ssidProfileName[0] != '\0' &&
+            entry->secProfileName[0] != '\0') {
+            char security[WLAN_NAME_LEN], ssid_profile[WLAN_NAME_LEN], sec_profile[WLAN_NAME_LEN];
+            hvd_format(security, sizeof security, "%s", entry->security);
+            hvd_format(ssid_profile, sizeof ssid_profile, "%s", entry->ssidProfileName);
+            hvd_format(sec_profile, sizeof sec_profile, "%s", entry->secProfileName);
+            db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-f", "SECURITY", "-s", security, "-f",
+                        "SSID_PROFILE_NAME", "-s", ssid_profile, "-f", "SEC_PROFILE_NAME", "-s", sec_profile, "-f",
+                        "STA_ASSO_FLAG", "-s", "0", (char *)nullptr);
+        } else {
+            db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", mac_str, "-f", "SECURITY", "-s", "N/A", "-f",
+                        "SSID_PROFILE_NAME", "-s", "N/A", "-f", "SEC_PROFILE_NAME", "-s", "N/A", (char *)nullptr);
+        }
+    }
+
+    db->close_sock(client, DBCLI_HVD_ID);
+    return result;
+}

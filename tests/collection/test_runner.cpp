@@ -1,0 +1,115 @@
+// The default command runner: output handed back as a stream, the wait
+// status, and the bounds of time and memory.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "seam.h"
+
+namespace {
+
+std::string read_all(FILE *f)
+{
+    std::string s;
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
+    return s;
+}
+
+class RunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override { rrm_seam_reset(); }
+    void TearDown() override
+    {
+        rrm_cmd_timeout_ms = 30000;
+        rrm_cmd_output_max = 4u << 20;
+    }
+};
+
+TEST_F(RunnerTest, HandsBackOutputAndStatus)
+{
+    FILE *f = rrm_cmd_open("printf 'one\\ntwo\\n'; exit 3", "r");
+    ASSERT_NE(f, nullptr);
+    char line[16];
+    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "one\n");
+    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "two\n");
+    EXPECT_EQ(fgets(line, sizeof line, f), nullptr);
+    EXPECT_TRUE(feof(f));
+    int st = rrm_cmd_close(f);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 3);
+
+    // No output: an empty stream, not a failure.
+    f = rrm_cmd_open("true", "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fgetc(f), EOF);
+    EXPECT_EQ(rrm_cmd_close(f), 0);
+
+    // Only reading is offered.
+    EXPECT_EQ(rrm_cmd_open("true", "w"), nullptr);
+    EXPECT_EQ(rrm_cmd_close(nullptr), -1);
+}
+
+TEST_F(RunnerTest, HangingCommandIsEndedWithItsWholeGroup)
+{
+    char tmpl[] = "/tmp/rrm-runner-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string pidfile = std::string(tmpl) + "/pid";
+    rrm_cmd_timeout_ms = 300;
+    auto t0 = std::chrono::steady_clock::now();
+    // A child in the background keeps the output open; both must go.
+    std::string cmd = "echo partial; sleep 30 & echo $! > " + pidfile + "; wait";
+    FILE *f = rrm_cmd_open(cmd.c_str(), "r");
+    auto elapsed = std::chrono::steady_clock::now() - t0;
+    ASSERT_NE(f, nullptr);
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    EXPECT_EQ(read_all(f), "") << "a command that timed out printed nothing";
+    rrm_cmd_close(f);
+
+    pid_t bg = 0;
+    std::ifstream(pidfile) >> bg;
+    ASSERT_GT(bg, 0);
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        gone = kill(bg, 0) != 0;
+        if (!gone)
+            usleep(20000);
+    }
+    EXPECT_TRUE(gone) << "the background child was ended too";
+    unlink(pidfile.c_str());
+    rmdir(tmpl);
+}
+
+TEST_F(RunnerTest, OutputIsBoundedInMemory)
+{
+    rrm_cmd_output_max = 1000;
+    FILE *f = rrm_cmd_open("head -c 100000 /dev/zero | tr '\\0' x", "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(read_all(f), std::string(1000, 'x'));
+    EXPECT_EQ(rrm_cmd_close(f), 0);
+}
+
+TEST_F(RunnerTest, SeveralStreamsOpenAtOnce)
+{
+    FILE *a = rrm_cmd_open("echo a", "r");
+    FILE *b = rrm_cmd_open("echo b; exit 1", "r");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(read_all(b), "b\n");
+    EXPECT_EQ(read_all(a), "a\n");
+    EXPECT_EQ(WEXITSTATUS(rrm_cmd_close(b)), 1);
+    EXPECT_EQ(rrm_cmd_close(a), 0);
+}
+
+}  // namespace
