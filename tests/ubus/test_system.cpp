@@ -141,6 +141,17 @@ TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 	EXPECT_EQ(slurp(dir.file("listen.out")),
 		  "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
 		  "{ \"sta_join\": {\"n\":-5,\"ok\":true} }\n");
+
+	// Unregistering drops all of the handler's patterns; it may register anew.
+	ASSERT_EQ(ubus_unregister_event_handler(b, &lb.h), 0);
+	EXPECT_EQ(lb.h.obj.id, 0u);
+	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	pump(b, 200);
+	EXPECT_EQ(lb.names.size(), 2u);
+	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "sta_leave"), 0);
+	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	pump(b, 300);
+	EXPECT_EQ(lb.names.size(), 3u);
 	blob_buf_free(&buf);
 	ubus_free(a);
 	ubus_free(b);
