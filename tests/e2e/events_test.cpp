@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -170,6 +171,87 @@ TEST_F(Events, StationRoadFromAssociationToDeparture)
 
     // Nothing already recorded was lost along the way.
     EXPECT_EQ(ap.get(kMesh, "3c:00:00:00:00:03", "SSID"), "Mesh");
+    EXPECT_EQ(ap.stop(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+const char *kDeparture = R"(# A departure the driver noticed before the station-event service
+ap 02:00:00:00:ee:01
+vap wlan-1-1 02:00:00:00:ee:11 up
+vap wlan-1-2 02:00:00:00:ee:12 up
+
+step 0 two stations join
+assoc 3c:00:00:00:00:0a wlan-1-1 ssid=Office security=WPA2-PSK
+assoc 3c:00:00:00:00:0b wlan-1-1 ssid=Office security=WPA2-PSK
+pass
+
+step 0:50 the driver loses one of them
+vanish 3c:00:00:00:00:0a
+pass 2
+
+step 2:30 its departure arrives
+leave 3c:00:00:00:00:0a
+pass
+)";
+
+std::string hex_of(const std::string &s)
+{
+    static const char *d = "0123456789abcdef";
+    std::string r;
+    for (unsigned char c : s) {
+        r.push_back(d[c >> 4]);
+        r.push_back(d[c & 15]);
+    }
+    return r;
+}
+
+TEST_F(Events, StationTheDriverLostIsAnnouncedEveryPassUntilItLeaves)
+{
+    SimAp ap("departure", kDeparture);
+    std::string out;
+    ASSERT_EQ(ap.start("", &out), 0) << out;
+    if (!ap.daemon_built())
+        GTEST_SKIP() << "the daemon is not built";
+    const std::string table = "STA_STATISTIC-02:00:00:00:ee:01";
+    const std::string gone = "3c:00:00:00:00:0a";
+    ASSERT_EQ(ap.play(1, &out), 0) << out;
+    if (ap.get("WLAN-02:00:00:00:ee:01", "SLOT-0", "ACTIVATE") == "N/A")
+        GTEST_SKIP() << "this daemon build has no collection loop yet";
+
+    // Traces go to the access point's /tmp while the flag file exists.
+    std::ofstream(ap.state() + "/tmp/wlan_module_debug").close();
+    ASSERT_EQ(ap.play(2, &out), 0) << out;
+
+    auto leaves = payloads(ap, "sta_leave");
+    ASSERT_EQ(leaves.size(), 2u) << "one announcement per pass";
+    for (const std::string &p : leaves) {
+        ASSERT_EQ(p.size(), 2u * 640);
+        EXPECT_EQ(p.substr(0, 32), hex_of("wlan-1-1") + std::string(16, '0'));  // ifname
+        EXPECT_EQ(p.substr(2 * 16, 8), "0700f000");                            // subtype 7, len 240
+        EXPECT_EQ(p.substr(2 * 26, 12), "3c000000000a");                       // station
+        EXPECT_EQ(p.substr(2 * 72, 4), "0800");                                // reason code 8
+        EXPECT_EQ(p.substr(2 * 74, 14), hex_of("by rrm") + "00");              // event type
+    }
+    EXPECT_EQ(ap.lines_with("log/WLAN_MODULE_DB_LOG",
+                            "*****NOT exist in driver, kick by rrm.***** mac:" + gone +
+                                ", iface:wlan-1-1")
+                  .size(),
+              2u);
+    // the record stays until the departure arrives; the other station is refreshed
+    EXPECT_EQ(ap.get(table, gone, "IFACE"), "wlan-1-1");
+    EXPECT_EQ(ap.get(table, "3c:00:00:00:00:0b", "TX_RATE"), "144M");
+    EXPECT_EQ(ap.get(table, "3c:00:00:00:00:0b", "DOT11_FEATURES"), "11ax");
+    std::string trace = ap.file("tmp/wlan_module.txt");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace[0], '[');
+    EXPECT_NE(trace.find("]wlan_module: "), std::string::npos);
+
+    ASSERT_EQ(ap.play(3, &out), 0) << out;
+    EXPECT_EQ(ap.get(table, gone, "IFACE"), "N/A");
+    EXPECT_EQ(payloads(ap, "sta_leave").size(), 2u) << "no announcement once the record is gone";
     EXPECT_EQ(ap.stop(), 0);
 }
 
