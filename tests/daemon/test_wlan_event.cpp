@@ -27,39 +27,6 @@ hvUMAC_event_msg_t filled_event()
     return ev;
 }
 
-TEST(WlanEvent, WireLayoutSeenByteByByte)
-{
-    // A record built from raw bytes at the documented offsets reads back
-    // through the member names.
-    unsigned char raw[640] = {};
-    memcpy(raw, "wlan-1-2", 8);
-    raw[16] = 0x34; raw[17] = 0x12;       // subtype
-    raw[24 + 2] = 0xaa;                   // sta_info.macaddr[0]
-    raw[24 + 8] = 0x3;                    // both flag bits
-    raw[24 + 168] = 192;                  // ipaddr, first byte
-    raw[24 + 143] = 0xff;                 // vap_info.band_id
-    raw[24 + 144] = 80;                   // vap_info.ch_width low byte
-    hvUMAC_event_msg_t ev;
-    memcpy(&ev, raw, sizeof ev);
-    EXPECT_STREQ("wlan-1-2", ev.ifname);
-    EXPECT_EQ(0x1234, ev.subtype);
-    EXPECT_EQ(0xaa, ev.u.sta_info.macaddr[0]);
-    EXPECT_EQ(1, ev.u.sta_info.isBTMSupported);
-    EXPECT_EQ(1, ev.u.sta_info.isRRMSupported);
-    EXPECT_EQ(192u, ev.u.sta_info.ipaddr & 0xff);
-    EXPECT_EQ(-1, ev.u.vap_info.band_id);
-    EXPECT_EQ(80, ev.u.vap_info.ch_width);
-
-    oxwlan_event env;
-    unsigned char kraw[192] = {};
-    kraw[2] = 0x02; kraw[3] = 0x81;       // OXWE_INFO | OXWE_INFO_CHANNEL
-    kraw[8 + 8 + 4] = 36;                 // data.u.chann.ieee
-    memcpy(&env, kraw, sizeof env);
-    EXPECT_EQ(OXWE_INFO, GET_TYPE(env.hdr.cmd));
-    EXPECT_EQ(OXWE_INFO_CHANNEL, GET_SUBTYPE(env.hdr.cmd));
-    EXPECT_EQ(36, env.data.u.chann.ieee);
-}
-
 TEST(WlanEvent, AuthorizedCopiesItsEightMembersOnly)
 {
     const hvUMAC_event_msg_t ev = filled_event();

@@ -304,13 +304,4 @@ TEST_F(Recorder, OtherCodesWriteNothing)
     EXPECT_TRUE(take_trace().empty());
 }
 
-TEST(BandId, Texts)
-{
-    EXPECT_STREQ("2.4GHz", bandId_string(0));
-    EXPECT_STREQ("5GHz", bandId_string(1));
-    EXPECT_STREQ("6GHz", bandId_string(2));
-    EXPECT_STREQ("N/A", bandId_string(-1));
-    EXPECT_STREQ("N/A", bandId_string(3));
-}
-
 }  // namespace

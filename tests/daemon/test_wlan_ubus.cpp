@@ -223,22 +223,4 @@ TEST(InterfaceIdx, Forms)
     EXPECT_EQ(123456789, wlan);
 }
 
-TEST(NotifyPolicy, NamesAndTypes)
-{
-    const char *names[] = {
-        "sta_join", "sta_leave", "sta_authorized", "dhcp_sniffer", "hvmesh_connected",
-        "hvmesh_disconnected", "sta_ip", "sta_act_change", "sta_dhcp", "sta_dns",
-        "channel_changed", "ssid", "security", "wlan_mode", "vap_delete", "vap_create",
-        "bcn_report", "neighbor_req", "probe_mon", "bstm_resp", "dfs_cac_expired",
-        "dfs_radar_detect", "dfs_nol_timeout", "smesh_info", "smesh_wds_found", "wifimgr_dbg",
-        "setup_radio", "deny_nss_accel", "reset_to_default", "reboot", "BB_panic", "mesh_dvlan"};
-    static_assert(sizeof names / sizeof names[0] == __UBUS_NOTIFY_MAX);
-    for (int i = 0; i < __UBUS_NOTIFY_MAX; ++i) {
-        EXPECT_STREQ(names[i], wifimgr_notify_policy[i].name) << i;
-        EXPECT_EQ(i == WIFIMGR_DEBUG_CMD ? BLOBMSG_TYPE_INT32 : BLOBMSG_TYPE_UNSPEC,
-                  wifimgr_notify_policy[i].type)
-            << i;
-    }
-}
-
 }  // namespace
