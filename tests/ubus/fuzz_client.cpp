@@ -28,6 +28,14 @@ void on_event(struct ubus_context *, struct ubus_event_handler *, const char *ty
 	(void)sink;
 }
 
+void on_monitor(struct ubus_context *, uint32_t, struct blob_attr *msg)
+{
+	static const struct blob_attr_info info[3] = {
+		{BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_INT8, 0, 0, nullptr}};
+	struct blob_attr *tb[3];
+	blob_parse_untrusted(msg, blob_raw_len(msg), tb, info, 3);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -55,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	h = {};
 	h.cb = on_event;
 	ubus_client_attach_handler(ctx, &h, 0x91ac7294);
+	ctx->monitor_cb = on_monitor;
 
 	struct blob_buf b = {};
 	blob_buf_init(&b, 0);

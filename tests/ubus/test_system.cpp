@@ -368,6 +368,43 @@ TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
 	ubus_free(b);
 }
 
+TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
+{
+	const pid_t all = spawn({tool, "-s", sock, "-t", "2", "monitor"}, dir.file("all.out"));
+	const pid_t inv = spawn({tool, "-s", sock, "-t", "2", "-m", "invoke", "-M", "r", "monitor"}, dir.file("inv.out"));
+	settle();
+	struct ubus_context *a = connect();
+	ASSERT_NE(a, nullptr);
+	Listener la;
+	la.h.cb = on_event;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "test.event"), 0);
+	EXPECT_EQ(ubustest::run({tool, "-s", sock, "send", "test.event", R"({"a":1,"s":"hi"})"}), 0);
+	pump(a, 300);
+	EXPECT_EQ(wait_exit(all), 0);
+	EXPECT_EQ(wait_exit(inv), 0);
+
+	char obj[16];
+	snprintf(obj, sizeof(obj), "%d", static_cast<int>(la.h.obj.id));
+	const std::string out = slurp(dir.file("all.out"));
+	for (const std::string &want :
+	     {std::string("          hello: {}\n"), std::string("     add_object: {}\n"),
+	      std::string("           data: {\"objid\":") + obj + "}\n",
+	      std::string(" #00000001         invoke: {\"objid\":1,\"method\":\"register\",\"data\":{\"object\":") + obj +
+		      ",\"pattern\":\"test.event\"}}\n",
+	      std::string("<- "), std::string("-> "),
+	      std::string(" #00000000         invoke: {\"objid\":") + obj +
+		      ",\"method\":\"test.event\",\"data\":{\"a\":1,\"s\":\"hi\"}}\n",
+	      std::string(" #00000000         status: {\"status\":0,\"objid\":") + obj + "}\n"})
+		EXPECT_NE(out.find(want), std::string::npos) << want << "\n" << out;
+
+	// Filtered: only invokes the bus received.
+	const std::string only = slurp(dir.file("inv.out"));
+	EXPECT_NE(only.find("\"method\":\"send\""), std::string::npos) << only;
+	EXPECT_EQ(only.find("-> "), std::string::npos) << only;
+	EXPECT_EQ(only.find("status:"), std::string::npos) << only;
+	ubus_free(a);
+}
+
 TEST_F(SystemTest, ToolExitCodesAndMessages)
 {
 	std::string out, err;

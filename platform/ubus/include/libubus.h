@@ -155,6 +155,14 @@ static inline int ubus_unregister_event_handler(struct ubus_context *ctx,
 int ubus_send_event(struct ubus_context *ctx, const char *id,
 		    struct blob_attr *data);
 
+/*
+ * Asks the bus for a copy of every message it sends and receives; each
+ * copy goes to ctx->monitor_cb (seq: the copy's number, data: its root
+ * attribute). Only for privileged clients.
+ */
+int ubus_monitor_start(struct ubus_context *ctx);
+int ubus_monitor_stop(struct ubus_context *ctx);
+
 /* For callers that drive the connection themselves. */
 static inline void ubus_handle_event(struct ubus_context *ctx)
 {

@@ -267,6 +267,30 @@ void dispatch_invoke(Impl *im, Msg &m)
 // Hands queued deliveries to their handlers. A request made from inside a
 // handler leaves what it queued to the outermost caller, so handlers that
 // send do not nest ever deeper.
+// Hands a monitor copy to the connection's monitor callback.
+void dispatch_monitor(Impl *im, Msg &m)
+{
+	if (!im->ctx.monitor_cb)
+		return;
+	auto *root = reinterpret_cast<struct blob_attr *>(m.bytes.data() + sizeof(struct ubus_msghdr));
+	im->ctx.stack_depth++;
+	im->ctx.monitor_cb(&im->ctx, m.seq(), root);
+	im->ctx.stack_depth--;
+}
+
+void dispatch(Impl *im, Msg &m)
+{
+	if (m.hdr.type == UBUS_MSG_INVOKE)
+		dispatch_invoke(im, m);
+	else if (m.hdr.type == UBUS_MSG_MONITOR)
+		dispatch_monitor(im, m);
+}
+
+bool is_dispatched(uint8_t type)
+{
+	return type == UBUS_MSG_INVOKE || type == UBUS_MSG_MONITOR;
+}
+
 void dispatch_pending(Impl *im)
 {
 	if (im->ctx.stack_depth > 0)
@@ -277,7 +301,7 @@ void dispatch_pending(Impl *im)
 		m.bytes = std::move(im->pending.front());
 		im->pending.pop_front();
 		m.parse();
-		dispatch_invoke(im, m);
+		dispatch(im, m);
 	}
 }
 
@@ -315,7 +339,7 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 							 ? static_cast<int>(blob_get_u32(m.tb[UBUS_ATTR_STATUS]))
 							 : UBUS_STATUS_INVALID_ARGUMENT;
 				}
-			} else if (mtype == UBUS_MSG_INVOKE) {
+			} else if (is_dispatched(mtype)) {
 				im->pending.push_back(std::move(m.bytes));
 			}
 		}
@@ -347,7 +371,7 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 	Msg rest;
 	Take t;
 	while ((t = take_msg(im, rest)) == Take::msg) {
-		if (rest.hdr.type == UBUS_MSG_INVOKE)
+		if (is_dispatched(rest.hdr.type))
 			im->pending.push_back(std::move(rest.bytes));
 	}
 	if (t == Take::broken) {
@@ -375,8 +399,8 @@ void sock_cb(struct uloop_fd *u, unsigned int /*events*/)
 				mark_lost(im);
 				break;
 			}
-			if (m.hdr.type == UBUS_MSG_INVOKE) {
-				dispatch_invoke(im, m);
+			if (is_dispatched(m.hdr.type)) {
+				dispatch(im, m);
 				dispatch_pending(im);
 			}
 		}
@@ -578,6 +602,32 @@ int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *
 	}
 	blob_buf_free(&b);
 	return ret;
+}
+
+static int monitor_call(struct ubus_context *ctx, const char *method)
+{
+	if (!ctx)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	struct blob_buf b = {};
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_MONITOR);
+	blob_put_string(&b, UBUS_ATTR_METHOD, method);
+	void *data = blob_nest_start(&b, UBUS_ATTR_DATA);
+	blob_nest_end(&b, data);
+	const int ret = sync_request(impl_of(ctx), UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_MONITOR, &b, nullptr);
+	blob_buf_free(&b);
+	return ret;
+}
+
+int ubus_monitor_start(struct ubus_context *ctx)
+{
+	return monitor_call(ctx, "add");
+}
+
+int ubus_monitor_stop(struct ubus_context *ctx)
+{
+	return monitor_call(ctx, "remove");
 }
 
 int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)

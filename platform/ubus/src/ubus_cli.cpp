@@ -38,12 +38,15 @@ int usage(const char *prog)
 		" -t <timeout>:\t\tSet the timeout (in seconds) for a command to complete\n"
 		" -S:\t\t\tUse simplified output (for scripts)\n"
 		" -x:\t\t\tPrint raw (untyped) event values as hex strings\n"
+		" -m <type>:\t\tMonitor only this message type (repeatable)\n"
+		" -M <r|t>:\t\tMonitor only messages received (r) or sent (t) by the bus\n"
 		"\n"
 		"Commands:\n"
 		" - listen [<path>...]\t\t\tListen for events\n"
 		" - send <type> [<message>]\t\tSend an event\n"
 		" - send-raw <type> <file> [<name>]\tSend an event whose one attribute\n"
 		"\t\t\t\t\t<name> (default <type>) holds the file's bytes\n"
+		" - monitor\t\t\t\tMonitor bus traffic\n"
 		"\n",
 		prog);
 	return 254;
@@ -64,6 +67,8 @@ double now()
 	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+void serve(struct ubus_context *ctx, int timeout);
+
 int cmd_listen(struct ubus_context *ctx, int timeout, bool simple, const std::vector<std::string> &patterns)
 {
 	static struct ubus_event_handler listener;
@@ -81,6 +86,110 @@ int cmd_listen(struct ubus_context *ctx, int timeout, bool simple, const std::ve
 			return 255;
 		}
 	}
+	serve(ctx, timeout);
+	return 0;
+}
+
+// Monitor type filter (bit per message type; all when none given) and
+// direction filter ('r' received by the bus, 't' sent by it, 0 both).
+unsigned g_monitor_types = 0;
+char g_monitor_dir = 0;
+
+const char *type_name(unsigned type)
+{
+	static const char *const names[] = {"hello", "status", "data", "ping", "lookup", "invoke",
+					    "add_object", "remove_object", "subscribe", "unsubscribe", "notify"};
+	return type < sizeof(names) / sizeof(names[0]) ? names[type] : nullptr;
+}
+
+int type_by_name(const char *name)
+{
+	for (unsigned t = 0; type_name(t); t++)
+		if (!strcmp(type_name(t), name))
+			return static_cast<int>(t);
+	return -1;
+}
+
+// Compact JSON of a copied message's envelope attributes.
+std::string envelope_json(struct blob_attr *data)
+{
+	static const struct blob_attr_info policy[UBUS_ATTR_MAX] = {
+		{BLOB_ATTR_UNSPEC, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_STRING, 0, 0, nullptr},
+		{BLOB_ATTR_INT32, 0, 0, nullptr},  {BLOB_ATTR_STRING, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr},
+		{BLOB_ATTR_NESTED, 0, 0, nullptr}, {BLOB_ATTR_NESTED, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr},
+		{BLOB_ATTR_INT8, 0, 0, nullptr},   {BLOB_ATTR_INT8, 0, 0, nullptr},   {BLOB_ATTR_NESTED, 0, 0, nullptr},
+		{BLOB_ATTR_STRING, 0, 0, nullptr}, {BLOB_ATTR_STRING, 0, 0, nullptr},
+	};
+	static const char *const keys[UBUS_ATTR_MAX] = {nullptr,     "status", "objpath", "objid",  "method",
+							"objtype",   "signature", "data", nullptr,  "active",
+							"no_reply",  nullptr,  "user",    "group"};
+	struct blob_attr *tb[UBUS_ATTR_MAX];
+	blob_parse_untrusted(data, blob_raw_len(data), tb, policy, UBUS_ATTR_MAX);
+	std::string out = "{";
+	char num[32];
+	for (int i = 0; i < UBUS_ATTR_MAX; i++) {
+		if (!keys[i] || !tb[i])
+			continue;
+		if (out.size() > 1)
+			out += ',';
+		out += ubusjson::quote(keys[i], strlen(keys[i]));
+		out += ':';
+		switch (policy[i].type) {
+		case BLOB_ATTR_INT32:
+			snprintf(num, sizeof(num), "%d", static_cast<int>(blob_get_int32(tb[i])));
+			out += num;
+			break;
+		case BLOB_ATTR_INT8:
+			snprintf(num, sizeof(num), "%d", blob_get_u8(tb[i]));
+			out += num;
+			break;
+		case BLOB_ATTR_STRING:
+			out += ubusjson::quote(blob_get_string(tb[i]), strlen(blob_get_string(tb[i])));
+			break;
+		default:
+			out += ubusjson::format_list(blob_data(tb[i]), blob_len(tb[i]), false, g_raw_hex);
+			break;
+		}
+	}
+	return out + "}";
+}
+
+void on_monitor(struct ubus_context *, uint32_t, struct blob_attr *msg)
+{
+	static const struct blob_attr_info policy[UBUS_MONITOR_MAX] = {
+		{BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_INT8, 0, 0, nullptr},
+		{BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr}, {BLOB_ATTR_NESTED, 0, 0, nullptr},
+	};
+	struct blob_attr *tb[UBUS_MONITOR_MAX];
+	blob_parse_untrusted(msg, blob_raw_len(msg), tb, policy, UBUS_MONITOR_MAX);
+	if (!tb[UBUS_MONITOR_CLIENT] || !tb[UBUS_MONITOR_PEER] || !tb[UBUS_MONITOR_SEND] || !tb[UBUS_MONITOR_TYPE] ||
+	    !tb[UBUS_MONITOR_DATA]) {
+		fprintf(stderr, "Invalid monitor msg\n");
+		return;
+	}
+	const bool send = blob_get_u8(tb[UBUS_MONITOR_SEND]) != 0;
+	const uint32_t type = blob_get_u32(tb[UBUS_MONITOR_TYPE]);
+	if (g_monitor_dir == 'r' && send)
+		return;
+	if (g_monitor_dir == 't' && !send)
+		return;
+	if (g_monitor_types && (type >= 32 || !(g_monitor_types & (1u << type))))
+		return;
+	char tname[16];
+	const char *name = type_name(type);
+	if (!name) {
+		snprintf(tname, sizeof(tname), "%u", type);
+		name = tname;
+	}
+	const std::string body = envelope_json(tb[UBUS_MONITOR_DATA]);
+	printf("%s %08x #%08x %14s: %s\n", send ? "->" : "<-", blob_get_u32(tb[UBUS_MONITOR_CLIENT]),
+	       blob_get_u32(tb[UBUS_MONITOR_PEER]), name, body.c_str());
+	fflush(stdout);
+}
+
+// Serves the connection until the time-out (0: none) or a signal.
+void serve(struct ubus_context *ctx, int timeout)
+{
 	const double end = timeout > 0 ? now() + timeout : 0;
 	while (!g_stop) {
 		int wait_ms = -1;
@@ -99,6 +208,19 @@ int cmd_listen(struct ubus_context *ctx, int timeout, bool simple, const std::ve
 		if (n > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)))
 			ctx->sock.cb(&ctx->sock, ULOOP_READ);
 	}
+}
+
+int cmd_monitor(struct ubus_context *ctx, int timeout)
+{
+	ctx->monitor_cb = on_monitor;
+	const int ret = ubus_monitor_start(ctx);
+	if (ret) {
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
+		return ret;
+	}
+	serve(ctx, timeout);
+	if (!ctx->sock.eof)
+		ubus_monitor_stop(ctx);
 	return 0;
 }
 
@@ -183,7 +305,7 @@ int main(int argc, char **argv)
 	bool timeout_set = false;
 	bool simple = false;
 	int opt;
-	while ((opt = getopt(argc, argv, "+s:t:Sxv")) != -1) {
+	while ((opt = getopt(argc, argv, "+s:t:Sxvm:M:")) != -1) {
 		switch (opt) {
 		case 's':
 			socket = optarg;
@@ -200,6 +322,20 @@ int main(int argc, char **argv)
 			break;
 		case 'v':
 			break;
+		case 'm': {
+			const int t = type_by_name(optarg);
+			if (t < 0) {
+				fprintf(stderr, "Unknown message type: %s\n", optarg);
+				return usage(prog);
+			}
+			g_monitor_types |= 1u << t;
+			break;
+		}
+		case 'M':
+			if (strcmp(optarg, "r") && strcmp(optarg, "t"))
+				return usage(prog);
+			g_monitor_dir = optarg[0];
+			break;
 		default:
 			return usage(prog);
 		}
@@ -208,7 +344,7 @@ int main(int argc, char **argv)
 		return usage(prog);
 	const std::string cmd = argv[optind];
 	const std::vector<std::string> args(argv + optind + 1, argv + argc);
-	if (cmd != "listen" && cmd != "send" && cmd != "send-raw")
+	if (cmd != "listen" && cmd != "send" && cmd != "send-raw" && cmd != "monitor")
 		return usage(prog);
 
 	struct sigaction sa = {};
@@ -229,6 +365,8 @@ int main(int argc, char **argv)
 		ret = cmd_listen(ctx, timeout_set ? timeout : 0, simple, args);
 	else if (cmd == "send")
 		ret = cmd_send(ctx, args);
+	else if (cmd == "monitor")
+		ret = args.empty() ? cmd_monitor(ctx, timeout_set ? timeout : 0) : -1;
 	else
 		ret = cmd_send_raw(ctx, args);
 	ubus_free(ctx);
