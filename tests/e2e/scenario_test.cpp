@@ -3,6 +3,7 @@
 #include "scenario.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -197,6 +198,32 @@ TEST(Scenario, FixturesReadBackWithTheDaemonsPatterns)
     EXPECT_EQ(f.at("iwpriv/wlan-1-1"), "wlan-1-1  get_chutil:42\n");
     EXPECT_NE(f.at("hvsh/config/wlan-1-1").find("\n  SSID_profile: office\n"), std::string::npos);
     EXPECT_NE(f.at("hvsh/station_info").find("  IPv4 Address  : 10.0.0.5\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Scenario, ShippedScenariosCompile)
+{
+    const char *src = getenv("RRM_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    for (const char *name : {"demo", "mesh"}) {
+        std::string path = std::string(src) + "/sim/scenarios/" + name + ".scn";
+        FILE *f = fopen(path.c_str(), "r");
+        ASSERT_NE(f, nullptr) << path;
+        std::string text;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        fclose(f);
+        sim::ScenarioError err;
+        auto plan = sim::compile_scenario(text, &err);
+        ASSERT_TRUE(plan) << path << ":" << err.line << ": " << err.reason;
+        EXPECT_FALSE(plan->steps.empty()) << path;
+        EXPECT_FALSE(plan->title.empty()) << path;
+    }
 }
 
 }  // namespace
