@@ -84,6 +84,7 @@ void watch_bus_socket()
 }
 
 void reconnect(int, short, void *);
+void note_connection_lost(struct ubus_context *c);
 
 void schedule_reconnect()
 {
@@ -115,6 +116,7 @@ void reconnect(int, short, void *)
         schedule_reconnect();
         return;
     }
+    ctx->connection_lost = note_connection_lost;
     memset(&wifi_listener, 0, sizeof wifi_listener);
     ubus_event_register();
     watch_bus_socket();
