@@ -240,6 +240,8 @@ void wlan_action_hvd(int sockId, short what, void *data)
                         capwapEvtNetlinkEvtRecv(const_cast<unsigned char *>(msg), stat);
                 }
                 const uint32_t step = align4(nla.nla_len);
+                if (static_cast<long>(step) >= rem)
+                    break;
                 rem -= static_cast<long>(step);
                 at += step;
             }
@@ -247,7 +249,11 @@ void wlan_action_hvd(int sockId, short what, void *data)
             WLAN_MODULE_DEBUG("nlmsg_type(%d)\n", nlh.nlmsg_type);
         }
 
+        // Step over the message and its padding; the pointer never moves
+        // past the bytes received.
         const long step = static_cast<long>(align4(nlh.nlmsg_len));
+        if (step >= left)
+            break;
         left -= step;
         msg += step;
     }
