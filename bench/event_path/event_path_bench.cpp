@@ -10,6 +10,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,7 @@ int main(int argc, char **argv)
     const double raw = statusdb_bench::raw_upsert_rate(count);
 
     FILE *out = stdout;
-    fprintf(out, "event path: %d associations through sta_evt_proc into %s\n", count, dir.c_str());
+    fprintf(out, "event path: %d associations through sta_evt_proc\n", count);
     fprintf(out, "  events/s            %10.0f\n", count / total_s);
     fprintf(out, "  latency p50         %10.1f us\n", pct(0.50));
     fprintf(out, "  latency p99         %10.1f us\n", pct(0.99));
@@ -116,5 +117,7 @@ int main(int argc, char **argv)
     fprintf(out, "  raw upsert/s        %10.0f  (the limit)\n", raw);
     if (raw > 0)
         fprintf(out, "  event path at %.1f%% of the raw limit\n", 100.0 * count / total_s / raw);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return 0;
 }
