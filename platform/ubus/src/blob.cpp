@@ -15,6 +15,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
+
+// The wire layouts: a 4-byte attribute header word, a 2-byte name length.
+static_assert(sizeof(struct blob_attr) == 4);
+static_assert(offsetof(struct blob_attr, id_len) == 0);
+static_assert(offsetof(struct blob_attr, data) == 4);
+static_assert(sizeof(struct blobmsg_hdr) == 2);
+static_assert(offsetof(struct blobmsg_hdr, name) == 2);
+static_assert(std::is_trivially_copyable_v<struct blob_attr>);
+static_assert(std::is_trivially_copyable_v<struct blobmsg_hdr>);
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <deque>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include <fcntl.h>
