@@ -1,5 +1,7 @@
 #include "sim_harness.h"
 
+#include "parser_module.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +31,13 @@ bool can_simulate(std::string *why)
     }
     if (!getenv("RRM_SOURCE_DIR") || !getenv("RRM_BINARY_DIR")) {
         *why = "RRM_SOURCE_DIR and RRM_BINARY_DIR are not set";
+        return false;
+    }
+    static int probe = -1;  // once per run
+    if (probe < 0)
+        probe = run("unshare --mount --net --pid --fork true");
+    if (probe != 0) {
+        *why = "this host refuses private namespaces (unshare --mount --net --pid failed)";
         return false;
     }
     return true;
@@ -117,13 +126,23 @@ int SimAp::stop()
 
 std::string SimAp::get(const std::string &table, const std::string &key, const std::string &field)
 {
-    std::string out;
-    run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -k " + q(key) +
-            " -g " + q(field),
-        &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
+    // Read in this process through the status database client, on the
+    // access point's database file.
+    setenv("STATUSDB_PATH", (state_ + "/db/status.db").c_str(), 1);
+    unsetenv("STATUSDB_TRACE");
+    parser_module *m = parser_open("dbcmd");
+    if (!m)
+        return "<no database client>";
+    void *client = m->init_sock(0);
+    if (!client)
+        return "<no database connection>";
+    static char reply[10240];
+    reply[0] = '\0';
+    m->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
+               field.c_str(), static_cast<char *>(nullptr));
+    m->close_sock(client, 0);
+    reply[sizeof reply - 1] = '\0';
+    return reply;
 }
 
 std::vector<std::string> SimAp::keys(const std::string &table, const std::string &field)
