@@ -171,6 +171,7 @@ TEST_F(Events, StationRoadFromAssociationToDeparture)
 
     // Nothing already recorded was lost along the way.
     EXPECT_EQ(ap.get(kMesh, "3c:00:00:00:00:03", "SSID"), "Mesh");
+    EXPECT_TRUE(ap.daemon_clean());
     EXPECT_EQ(ap.stop(), 0);
 }
 
@@ -252,6 +253,7 @@ TEST_F(Events, StationTheDriverLostIsAnnouncedEveryPassUntilItLeaves)
     ASSERT_EQ(ap.play(3, &out), 0) << out;
     EXPECT_EQ(ap.get(table, gone, "IFACE"), "N/A");
     EXPECT_EQ(payloads(ap, "sta_leave").size(), 2u) << "no announcement once the record is gone";
+    EXPECT_TRUE(ap.daemon_clean());
     EXPECT_EQ(ap.stop(), 0);
 }
 

@@ -188,6 +188,17 @@ std::vector<std::string> SimAp::lines_with(const std::string &rel, const std::st
     return r;
 }
 
+::testing::AssertionResult SimAp::daemon_clean() const
+{
+    std::string out = file("rrm.out");
+    for (const char *bad : {"ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer",
+                            "Aborted", "Assertion"})
+        if (out.find(bad) != std::string::npos)
+            return ::testing::AssertionFailure() << "daemon output holds \"" << bad << "\":\n"
+                                                 << out.substr(out.find(bad), 2000);
+    return ::testing::AssertionSuccess();
+}
+
 bool SimAp::daemon_built() const
 {
     return file("missing").find("daemon") == std::string::npos;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace e2e {
 
 // True when the tests can run the simulator (root).
@@ -47,6 +49,8 @@ public:
     // Lines of a state file that contain a text.
     std::vector<std::string> lines_with(const std::string &rel, const std::string &text) const;
     bool daemon_built() const;
+    // The daemon's output holds no sanitizer report and no abort.
+    ::testing::AssertionResult daemon_clean() const;
 
 private:
     std::string launcher_, build_, scenario_path_, state_;

@@ -139,6 +139,7 @@ TEST_F(Sim, PassesAreSteppedOneAtATime)
     EXPECT_EQ(atoi(ap.file("pause/paused").c_str()), 2);
     ASSERT_EQ(ap.pass(3), 0);
     EXPECT_EQ(atoi(ap.file("pause/paused").c_str()), 5);
+    EXPECT_TRUE(ap.daemon_clean());
     EXPECT_EQ(ap.stop(), 0);
 }
 
