@@ -189,8 +189,9 @@ assoc 3c:00:00:00:00:0a wlan-1-1 ssid=Office security=WPA2-PSK
 assoc 3c:00:00:00:00:0b wlan-1-1 ssid=Office security=WPA2-PSK
 pass
 
-step 0:50 the driver loses one of them
+step 0:50 the driver loses one of them; the radio changes channel
 vanish 3c:00:00:00:00:0a
+channel wlan-1-1 11 width=40 offset=1 band=2.4 vht1=3
 pass 2
 
 step 2:30 its departure arrives
@@ -245,6 +246,12 @@ TEST_F(Events, StationTheDriverLostIsAnnouncedEveryPassUntilItLeaves)
     EXPECT_EQ(ap.get(table, gone, "IFACE"), "wlan-1-1");
     EXPECT_EQ(ap.get(table, "3c:00:00:00:00:0b", "TX_RATE"), "144M");
     EXPECT_EQ(ap.get(table, "3c:00:00:00:00:0b", "DOT11_FEATURES"), "11ax");
+    // the channel event reaches the radio's record on the next pass
+    const std::string wlan = "WLAN-02:00:00:00:ee:01";
+    EXPECT_EQ(ap.get(wlan, "SLOT-0", "DCS_CHANNEL"), "11");
+    EXPECT_EQ(ap.get(wlan, "SLOT-0", "CH_WIDTH"), "40");
+    EXPECT_EQ(ap.get(wlan, "SLOT-0", "EXT_OFFSET"), "1");
+    EXPECT_EQ(ap.get(wlan, "SLOT-0", "VHT_CH_FREQ"), "3");
     std::string trace = ap.file("tmp/wlan_module.txt");
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace[0], '[');
