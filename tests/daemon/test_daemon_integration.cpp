@@ -193,9 +193,27 @@ TEST_F(DaemonRun, RecordsWhatTheToolsSend)
 {
     start_bus();
     start({bin_ + "/platform/sta/sta_mon", "-t", "ip"}, dir_ + "/mon.out");
+    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
     start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
+    unsetenv("STATUSDB_TRACE");
     ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; }))
         << out();
+
+    // Start-up made the three tables, then the slot keys, in this order (the
+    // collection thread's own commands may come in between).
+    {
+        std::vector<std::string> startup;
+        std::istringstream trace(slurp(dir_ + "/trace"));
+        for (std::string line; std::getline(trace, line);)
+            if (line.rfind("dbctl -a ", 0) == 0 || line.find(" -i SLOT-") != std::string::npos)
+                startup.push_back(line);
+        const std::string mac = kApMac;
+        EXPECT_EQ((std::vector<std::string>{"dbctl -a WLAN-" + mac, "dbctl -a STA_STATISTIC-" + mac,
+                                            "dbctl -a MESH_STA_STATISTIC-" + mac,
+                                            "dbctl -t WLAN-" + mac + " -i SLOT-0",
+                                            "dbctl -t WLAN-" + mac + " -i SLOT-1"}),
+                  startup);
+    }
     const std::string sta_table = std::string("STA_STATISTIC-") + kApMac;
     const std::string wlan_table = std::string("WLAN-") + kApMac;
     const std::string sta = "02:00:00:00:00:2a";
