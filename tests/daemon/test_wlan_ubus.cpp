@@ -194,6 +194,26 @@ TEST_F(Intake, MessagesWithoutActedOnAttributes)
     EXPECT_TRUE(take_trace().empty());
 }
 
+TEST(ChStat, RecordsMadeAtStartUp)
+{
+    capwapWlanStatis_t *stat = init_ch_stat(3);
+    ASSERT_NE(nullptr, stat);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(-1, stat[i].hvUmacBandId);
+        EXPECT_EQ(0, stat[i].dcsChann);
+        EXPECT_EQ(0u, stat[i].ch_width);
+    }
+    free(stat);
+    stat = init_ch_stat(0);  // no slots: start-up goes on
+    EXPECT_NE(nullptr, stat);
+    free(stat);
+    stat = init_ch_stat(99);
+    EXPECT_NE(nullptr, stat);
+    free(stat);
+    EXPECT_EQ(nullptr, init_ch_stat(-1));
+    EXPECT_EQ(nullptr, init_ch_stat(100));  // beyond the interface-name buffers
+}
+
 TEST(InterfaceIdx, Forms)
 {
     int radio = -7, wlan = -7;
