@@ -154,6 +154,23 @@ TEST_F(Sim, BadScenarioIsRefusedBeforeAnythingStarts)
     EXPECT_FALSE(exists(ap.state() + "/ready"));
 }
 
+TEST_F(Sim, ForeignFolderIsNeverUsedAsStateFolder)
+{
+    const std::string dir = std::string(getenv("RRM_BINARY_DIR")) + "/e2e-runs/foreign";
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "/db").c_str(), 0755);
+    std::ofstream(dir + "/db/keep") << "precious";
+    std::ofstream(std::string(getenv("RRM_BINARY_DIR")) + "/e2e-runs/foreign.scn") << kAp;
+    std::string out;
+    EXPECT_EQ(e2e::run("sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim") +
+                           " --build " + q(getenv("RRM_BINARY_DIR")) + " start " +
+                           q(dir + ".scn") + " " + q(dir),
+                       &out),
+              1);
+    EXPECT_NE(out.find("not a state folder of ours"), std::string::npos) << out;
+    EXPECT_EQ(e2e::read_file(dir + "/db/keep"), "precious");
+}
+
 TEST_F(Sim, FailingServiceEndsTheSimulationAndLeavesNothing)
 {
     SimAp ap("sim-fail", kAp);
