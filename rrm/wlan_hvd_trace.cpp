@@ -22,14 +22,15 @@ constexpr char kBanner[] = "####### Debug file too large, overwrite it #######\n
 
 // Opens the trace file for appending and reading, creating it if missing.
 // The daemon runs as root and the file lives in a world-writable folder, so
-// a symbolic link or anything but a regular file in its place is refused.
+// a symbolic link, a file with other names (hard links) or anything but a
+// regular file in its place is refused.
 FILE *open_trace(const char *path)
 {
     int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
         close(fd);
         return nullptr;
     }

@@ -481,7 +481,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    printf("collection benchmark, build: %s%s\n", RRM_BENCH_BUILD_TYPE,
+    printf("collection benchmark; this program's build: %s%s\n", RRM_BENCH_BUILD_TYPE,
            __lsan_do_recoverable_leak_check != nullptr ? " with sanitizers (CPU and memory figures inflated)" : "");
 
     // SIM_RRM names another daemon program for the simulated access point

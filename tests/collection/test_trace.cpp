@@ -79,7 +79,7 @@ TEST_F(TraceTest, RestartsAtTheSizeLimitWithTheBanner)
     EXPECT_EQ(trace_text(), banner + "[" + stamp() + "]two 2\n[" + stamp() + "]a[" + stamp() + "]b\n");
 }
 
-TEST_F(TraceTest, NeverWritesThroughASymbolicLink)
+TEST_F(TraceTest, NeverWritesThroughASymbolicOrHardLink)
 {
     const std::string victim = dir_ + "/victim";
     {
@@ -88,6 +88,11 @@ TEST_F(TraceTest, NeverWritesThroughASymbolicLink)
     }
     ASSERT_EQ(symlink(victim.c_str(), trace_file_.c_str()), 0);
     debug_log_to_file("through the link\n");
+    EXPECT_EQ(read_file(victim), "keep");
+
+    ASSERT_EQ(unlink(trace_file_.c_str()), 0);
+    ASSERT_EQ(link(victim.c_str(), trace_file_.c_str()), 0);
+    debug_log_to_file("through the hard link\n");
     EXPECT_EQ(read_file(victim), "keep");
 }
 
