@@ -11,6 +11,7 @@
 #include "conf_init.h"
 #include "platform_utils.h"
 #include "wlan.h"
+#include "wlan_hvd_netlink.h"
 
 #include "wlan_periodic.h"
 
@@ -115,6 +116,10 @@ void *run(int argc, char **argv, char **envp, void *arg)
         printf("%s:%d--init ubus socket Failed-\n", "run", 1034);
         return nullptr;
     }
+
+    // The kernel event channel stays off unless RRM_NETLINK=1 asks for it;
+    // a kernel without the family leaves the daemon on the bus channel alone.
+    netlink_evt_attach_if_enabled(&sub_info);
 
     // A thread that cannot start leaves a daemon that records events but
     // collects no statistics.

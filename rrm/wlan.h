@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "capwap_wlan_statis.h"
+#include "rrm_common.h"
 #include "parser_module.h"
 #include "sta.h"
 #include "wlan_event.h"
@@ -23,48 +24,12 @@
  * Names and sizes
  * ------------------------------------------------------------------------- */
 
-/* These agree with rrm_common.h, which cannot be included together with the
- * MAC utilities' header; hence the guards. */
-#ifndef TABLE_PREFIX
-#define TABLE_PREFIX "WLAN"
-#endif
-#ifndef STA_STATISTIC_TABLE_PREFIX
-#define STA_STATISTIC_TABLE_PREFIX "STA_STATISTIC"
-#endif
-#ifndef MESH_STA_STATISTIC_TABLE_PREFIX
-#define MESH_STA_STATISTIC_TABLE_PREFIX "MESH_STA_STATISTIC"
-#endif
-#ifndef KEY_PREFIX
-#define KEY_PREFIX "SLOT"
-#endif
-
 #define SLOT1_WDS_AP_NAME "wds-1-9"
 #define SLOT2_WDS_AP_NAME "wds-2-9"
 #define SLOT3_WDS_AP_NAME "wds-3-9"
 #define SLOT1_PROVISION_AP_NAME "pap-1-11"
 #define SLOT2_PROVISION_AP_NAME "pap-2-11"
 #define SLOT3_PROVISION_AP_NAME "pap-3-11"
-
-/* The operational log of this unit and its size figure (50 x 1024). */
-#ifndef WLAN_MODULE_DB_LOG
-#define WLAN_MODULE_DB_LOG "WLAN_MODULE_DB_LOG"
-#endif
-#ifndef WLAN_MODULE_DB_COUNT
-#define WLAN_MODULE_DB_COUNT (50 * 1024)
-#endif
-
-#ifndef MAX_BUF_LEN
-#define MAX_BUF_LEN 10240
-#endif
-#ifndef DBCLI_HVD_ID
-#define DBCLI_HVD_ID 100
-#endif
-#ifndef DBCLI_NETLINK_ID
-#define DBCLI_NETLINK_ID 101
-#endif
-#ifndef DBCLI_STA_ID
-#define DBCLI_STA_ID 102
-#endif
 
 #define WLAN_NAME_LEN 64     /* table names, keys, field values */
 #define WLAN_MAC_STR_LEN 32  /* MAC texts */
