@@ -12,6 +12,11 @@
  *   paused   written by the shim: the number of held pauses entered so far
  *   release  written by the simulator: pauses numbered up to this one may end
  * A pause numbered n ends as soon as "release" holds a number >= n.
+ *
+ * The scenario clock: with SIM_CLOCK_FILE in the environment, time() answers
+ * the number of seconds since the Epoch that the file holds (the simulator
+ * moves it along the scenario's timeline), so recorded times are those of
+ * the scenario. A missing or unreadable file gives the real time.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -86,6 +91,33 @@ static void hold(const char *dir)
     pthread_mutex_unlock(&counter_lock);
     while (read_number(release) < mine)
         poll(NULL, 0, 10);
+}
+
+time_t time(time_t *out)
+{
+    const char *path = getenv("SIM_CLOCK_FILE");
+    time_t now = (time_t)-1;
+    if (path && path[0]) {
+        char buf[32] = {0};
+        FILE *f = fopen(path, "re");
+        if (f) {
+            size_t n = fread(buf, 1, sizeof buf - 1, f);
+            fclose(f);
+            buf[n] = '\0';
+            char *end = NULL;
+            long long v = strtoll(buf, &end, 10);
+            if (end != buf && v >= 0)
+                now = (time_t)v;
+        }
+    }
+    if (now == (time_t)-1) {
+        struct timespec ts;
+        if (clock_gettime(CLOCK_REALTIME, &ts) == 0)
+            now = ts.tv_sec;
+    }
+    if (out)
+        *out = now;
+    return now;
 }
 
 unsigned int sleep(unsigned int seconds)

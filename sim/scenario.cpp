@@ -314,6 +314,14 @@ public:
                 throw Failure{"hybrid: '" + w[1] + "' is not a mode from 0 to 255"};
             m().hybrid = static_cast<int>(v);
             no_more(w, 2);
+        } else if (d == "clock") {
+            header_only(in_timeline, d);
+            need_words(w, 2, "clock <YYYY-MM-DD HH:MM:SS> | clock <seconds since the Epoch>");
+            std::string t;
+            for (size_t i = 1; i < w.size(); ++i)
+                t += (i > 1 ? " " : "") + unquote(w[i]);
+            if (!parse_clock(t, &m().clock_base))
+                throw Failure{"clock: '" + t + "' is not YYYY-MM-DD HH:MM:SS or a number of seconds"};
         } else if (d == "vap") {
             header_only(in_timeline, d);
             vap(w);
@@ -847,6 +855,32 @@ bool parse_time(const std::string &s, long *seconds)
         pos = end + 1;
     }
     *seconds = total;
+    return true;
+}
+
+bool parse_clock(const std::string &s, long long *epoch)
+{
+    long v = 0;
+    if (parse_long(s, 0, 4102444800L, &v)) {  // up to the year 2100
+        *epoch = v;
+        return true;
+    }
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+    char tail = 0;
+    if (s.size() != 19 ||
+        sscanf(s.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6)
+        return false;
+    if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        se > 59)
+        return false;
+    // days from the civil date (proleptic Gregorian), without the C library's time zone
+    int yy = y - (mo <= 2);
+    long era = yy / 400;
+    long yoe = yy - era * 400;
+    long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    long long days = era * 146097LL + doe - 719468;
+    *epoch = days * 86400 + h * 3600 + mi * 60 + se;
     return true;
 }
 

@@ -85,6 +85,7 @@ struct Model {
     std::string ap_mac;  // canonical lower-case text
     int slots = 1;
     int hybrid = 0;
+    long long clock_base = -1;  // scenario clock at time 0 (seconds since the Epoch); -1: real time
     std::vector<Vap> vaps;
     std::map<int, Radio> radios;
     std::map<int, std::vector<std::string>> conf;  // radio -> KEY="VALUE" lines
@@ -118,6 +119,8 @@ std::string mac_text(const Mac &m);
 bool valid_ifname(const std::string &s);
 bool parse_ipv4(const std::string &s, std::array<uint8_t, 4> *out);
 bool parse_time(const std::string &s, long *seconds);
+// "YYYY-MM-DD HH:MM:SS" (UTC) or a plain count of seconds since the Epoch.
+bool parse_clock(const std::string &s, long long *epoch);
 std::string shell_quote(const std::string &s);
 
 // The wifi manager's 640-byte event record, as carried on the bus.

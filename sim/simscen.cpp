@@ -85,6 +85,7 @@ bool compile(const sim::Plan &plan, const std::string &dir)
     env += "SIM_SLOTS=" + std::to_string(m.slots) + "\n";
     env += "SIM_HYBRID=" + std::to_string(m.hybrid) + "\n";
     env += "SIM_TITLE=" + shell_quote(plan.title) + "\n";
+    env += "SIM_CLOCK_BASE=" + (m.clock_base >= 0 ? std::to_string(m.clock_base) : "") + "\n";
     env += "SIM_STEPS=" + std::to_string(plan.steps.size()) + "\n";
     if (!write_text(dir + "/env", env))
         return false;
@@ -108,7 +109,7 @@ bool compile(const sim::Plan &plan, const std::string &dir)
     for (size_t n = 0; n < plan.steps.size(); ++n) {
         const sim::Step &s = plan.steps[n];
         sh += "sim_step " + std::to_string(n + 1) + " " + shell_quote(time_text(s.time_s)) +
-              " " + shell_quote(s.title) + "\n";
+              " " + shell_quote(s.title) + " " + std::to_string(s.time_s) + "\n";
         for (const sim::Action &a : s.actions) {
             static const char *verbs[] = {"sim_fixtures", "sim_sta", "sim_ubus",
                                           "sim_link",     "sim_pass", "sim_note"};

@@ -107,6 +107,17 @@ TEST(Scenario, TimelineBecomesOrderedActions)
     EXPECT_EQ(snap.at("driver/wlan-1-1").find("3c:00:00:00:00:01"), std::string::npos);
     EXPECT_NE(snap.at("driver/wlan-2-1").find("3c:00:00:00:00:01"), std::string::npos);
     EXPECT_EQ(sim::shell_quote("it's"), "'it'\\''s'");
+
+    long long epoch = 0;
+    EXPECT_TRUE(sim::parse_clock("2026-03-02 08:00:00", &epoch));
+    EXPECT_EQ(epoch, 1772438400);
+    EXPECT_TRUE(sim::parse_clock("2000-02-29 23:59:59", &epoch));
+    EXPECT_EQ(epoch, 951868799);
+    EXPECT_TRUE(sim::parse_clock("86400", &epoch));
+    EXPECT_EQ(epoch, 86400);
+    for (const char *bad : {"2026-13-01 00:00:00", "2026-03-02 24:00:00", "2026-03-02 08:00",
+                            "yesterday", "-5", "2026-03-02T08:00:00"})
+        EXPECT_FALSE(sim::parse_clock(bad, &epoch)) << bad;
 }
 
 TEST(Scenario, WifiManagerRecordsCarryTheFieldsAtTheirOffsets)
