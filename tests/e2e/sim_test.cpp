@@ -123,6 +123,20 @@ TEST_F(Sim, ToolsAnswerTheDaemonsCommandTextsFromTheScenario)
     EXPECT_EQ(inside(ap, "touch /tmp/probe && ls /tmp"), "probe\n");
     EXPECT_TRUE(exists(ap.state() + "/tmp/probe"));
     EXPECT_TRUE(exists(ap.state() + "/run/ubus/ubus.sock"));
+
+    // the bus inside is reachable from the host through that socket
+    std::string tools = ap.file("tools");
+    size_t at = tools.find("UBUS='");
+    ASSERT_NE(at, std::string::npos);
+    std::string ubus = tools.substr(at + 6, tools.find('\'', at + 6) - at - 6);
+    if (!ubus.empty()) {
+        EXPECT_EQ(e2e::run(q(ubus) + " -s " + q(ap.state() + "/run/ubus/ubus.sock") +
+                           " send host_probe '{\"from\":\"host\"}'"),
+                  0);
+        for (int i = 0; i < 100 && ap.lines_with("bus-events.log", "host_probe").empty(); ++i)
+            usleep(50 * 1000);
+        EXPECT_EQ(ap.lines_with("bus-events.log", "host_probe").size(), 1u);
+    }
     EXPECT_EQ(ap.stop(), 0);
 }
 
