@@ -266,7 +266,7 @@ constexpr size_t kIfname = 0, kSubtype = 16, kLen = 18, kU = 24;
 constexpr size_t kStaVid = kU + 0, kStaMac = kU + 2, kStaRssi = kU + 9, kStaAuth = kU + 10,
                  kStaSsid = kU + 13, kStaEventType = kU + 50, kStaSecurity = kU + 120,
                  kStaTx = kU + 152, kStaRx = kU + 160, kStaIp = kU + 168;
-constexpr size_t kVapMac = kU + 1, kVapChannel = kU + 71, kVapExt = kU + 72,
+constexpr size_t kVapChannel = kU + 71, kVapExt = kU + 72,
                  kVapVht1 = kU + 73, kVapVht2 = kU + 74, kVapBand = kU + 143,
                  kVapWidth = kU + 144;
 constexpr uint16_t kStaInfoLen = 240, kVapInfoLen = 146;
@@ -393,6 +393,7 @@ private:
             throw Failure{"unexpected word '" + w[n] + "'"};
     }
 
+    // A change of the access point within the timeline needs a new snapshot.
     void touch() { dirty_ = sealed_ ? true : dirty_; }
 
     int need_radio(const std::string &s)
@@ -929,7 +930,6 @@ std::vector<uint8_t> channel_record(const std::string &ifname, int channel, int 
     b[kVapVht2] = static_cast<uint8_t>(vht2);
     b[kVapBand] = static_cast<uint8_t>(static_cast<int8_t>(band));
     put16(b, kVapWidth, static_cast<uint16_t>(width));
-    (void)kVapMac;
     return b;
 }
 
