@@ -226,27 +226,4 @@ TEST(ErrorRate, IsWholePercentOfFramesPlusErrors)
     EXPECT_EQ(hvd_err_rate(1, 1e30f), 100u);
 }
 
-TEST(ListReply, NeverLeavesTheReply)
-{
-    char buf[16];
-    memcpy(buf, "ab\0cd\0\0xxxxxxxxx", 16);
-    const char *end = buf + sizeof buf;
-    char *a = hvd_list_first(buf, end);
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a, "ab");
-    char *b = hvd_list_next(a, end);
-    ASSERT_NE(b, nullptr);
-    EXPECT_STREQ(b, "cd");
-    char *c = hvd_list_next(b, end);
-    ASSERT_NE(c, nullptr);
-    EXPECT_STREQ(c, "");
-    // The tail holds no terminator: nothing more is handed out.
-    EXPECT_EQ(hvd_list_next(c, end), nullptr);
-
-    char full[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(hvd_list_first(full, full + 4), nullptr);
-    char last[4] = {'a', 'b', 'c', '\0'};
-    EXPECT_EQ(hvd_list_next(last, last + 4), nullptr);
-}
-
 }  // namespace

@@ -204,22 +204,4 @@ TEST_F(StationTest, MeshStationIsAlwaysListedAndUsesTheMeshLinkDetailInHybridMod
     EXPECT_EQ(db_.get(kMesh, kMac, "STA_ASSO_FLAG"), "0");
 }
 
-TEST_F(StationTest, ListingToolComesFromItsSetting)
-{
-    char *saved = DOT11_ATH_WLANCONFIG;
-    DOT11_ATH_WLANCONFIG = const_cast<char *>("/sbin/wlanconfig");
-    shell_.out["/sbin/wlanconfig wlan-1-1 list sta limited 2>/dev/null"] = kHeader + row(kMac, 20);
-    db_.put(kSta, kMac, "STA_IP_ADDR", "1");
-    EXPECT_EQ(retrieve(), 1);
-    DOT11_ATH_WLANCONFIG = saved;
-}
-
-TEST_F(StationTest, LastLineWithoutLineEndIsNotRead)
-{
-    // The listing is read the way the driver tool prints it: whole lines.
-    shell_.out[kList11] = kHeader + row(kMac, 40).substr(0, row(kMac, 40).size() - 1);
-    shell_.out[kVapList] = "";
-    EXPECT_EQ(retrieve(), 0);
-}
-
 }  // namespace
