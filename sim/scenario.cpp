@@ -346,6 +346,9 @@ public:
     {
         if (m().ap_mac.empty())
             throw Failure{"no 'ap <mac>' line"};
+        // what the last step changed shows once it is over
+        if (!plan.steps.empty())
+            snapshot_if_dirty();
     }
 
     // Called once the header is done (at the first step or at the end).
@@ -503,6 +506,9 @@ private:
     void begin_step(int no, const std::vector<std::string> &w)
     {
         seal_header();
+        // what the previous step changed shows once it is over
+        if (!plan.steps.empty())
+            snapshot_if_dirty();
         need_words(w, 2, "step <time> [title]");
         long t = 0;
         if (!parse_time(w[1], &t))

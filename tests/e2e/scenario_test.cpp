@@ -83,7 +83,7 @@ TEST(Scenario, TimelineBecomesOrderedActions)
     ASSERT_EQ(plan->steps.size(), 2u);
     EXPECT_EQ(plan->steps[1].time_s, 65);
     const auto &a = plan->steps[0].actions;
-    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(a.size(), 3u);  // the two events, then the step's changes shown
     EXPECT_EQ(a[0].kind, sim::Action::Sta);
     EXPECT_EQ(a[0].args[0], "assoc");
     EXPECT_EQ(a[0].args[1], "3c:00:00:00:00:01");  // canonical lower case
@@ -91,6 +91,7 @@ TEST(Scenario, TimelineBecomesOrderedActions)
     EXPECT_EQ(a[0].args[5], "7");
     EXPECT_EQ(a[1].kind, sim::Action::Ubus);
     EXPECT_EQ(a[1].args[0], "sta_authorized");
+    EXPECT_EQ(a[2].kind, sim::Action::Fixtures);
     const auto &b = plan->steps[1].actions;
     // association on the new interface first, then the old one's departure,
     // then a fresh snapshot for the passes

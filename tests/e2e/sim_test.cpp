@@ -36,6 +36,11 @@ step 0 a station
 assoc 3c:00:00:00:00:01 wlan-1-1
 driver 3c:00:00:00:00:01 txrate=300M rxrate=270M snr=44 tx=99 rx=98 bandcap=HE40 mode=11ax ip=10.0.0.5
 pass
+
+step 1:00 a VAP goes down and the station moves in the driver's view
+link wlan-2-1 down
+driver 3c:00:00:00:00:01 iface=wlan-2-1
+counters wlan-1-1 tx-frames=1000
 )";
 
 class Sim : public ::testing::Test {
@@ -78,7 +83,7 @@ TEST_F(Sim, ToolsAnswerTheDaemonsCommandTextsFromTheScenario)
     SimAp ap("sim-tools", kAp);
     std::string out;
     ASSERT_EQ(ap.start("", &out), 0) << out;
-    ASSERT_EQ(ap.play(0, &out), 0) << out;
+    ASSERT_EQ(ap.play(1, &out), 0) << out;
 
     // radio figures, with the daemon's pipelines
     EXPECT_EQ(inside(ap, "cat /proc/net/wireless | sed '1,2d' | grep \".*-1-.*\" | head -n1"),
@@ -123,6 +128,19 @@ TEST_F(Sim, ToolsAnswerTheDaemonsCommandTextsFromTheScenario)
     EXPECT_EQ(inside(ap, "touch /tmp/probe && ls /tmp"), "probe\n");
     EXPECT_TRUE(exists(ap.state() + "/tmp/probe"));
     EXPECT_TRUE(exists(ap.state() + "/run/ubus/ubus.sock"));
+
+    // a later step changes what the tools and the interfaces show
+    ASSERT_EQ(ap.play(2, &out), 0) << out;
+    ASSERT_EQ(ap.pass(), 0);
+    EXPECT_EQ(inside(ap, "/lib/wifi/get_active_vap_list"), "wlan-1-1\nwds-1-9\n");
+    flags = inside(ap, "cat /sys/class/net/wlan-2-1/flags");
+    EXPECT_EQ(strtol(flags.c_str(), nullptr, 16) & 1, 0) << flags;
+    EXPECT_EQ(inside(ap, "wlanconfig wlan-1-1 list sta limited | sed 1d"), "");
+    EXPECT_NE(inside(ap, "wlanconfig wlan-2-1 list sta limited").find("3c:00:00:00:00:01 1 36 300M"),
+              std::string::npos);
+    EXPECT_NE(inside(ap, "/bin/hvsh -p 110 -e \"show interface wlan status\"")
+                  .find("wlan-1-1        Up      1000       800"),
+              std::string::npos);
 
     // the bus inside is reachable from the host through that socket
     std::string tools = ap.file("tools");
