@@ -221,13 +221,14 @@ std::string scenario(const std::string &ap, int stations)
         s << "counters wlan-" << r << "-1 tx-frames=1000 rx-frames=2000 tx-bps=100 rx-bps=200 tx-bytes=300000 "
           << "rx-bytes=400000 tx-errs=5 rx-errs=6\n";
     }
+    // Associations first, then the addresses: the simulator waits for the
+    // daemon each time the events switch channel.
+    auto iface = [](int i) { return "wlan-" + std::to_string(1 + i % 3) + "-" + std::to_string(1 + (i / 3) % 2); };
     s << "step 0 stations join\n";
-    for (int i = 0; i < stations; ++i) {
-        const int r = 1 + i % 3, w = 1 + (i / 3) % 2;
-        const std::string ifc = "wlan-" + std::to_string(r) + "-" + std::to_string(w);
-        s << "assoc " << mac_of(i) << " " << ifc << " ssid=Bench" << w << " security=WPA2-PSK\n";
-        s << "ip " << mac_of(i) << " " << ifc << " 10.0." << (i >> 8) << "." << (1 + (i & 0xff) % 250) << "\n";
-    }
+    for (int i = 0; i < stations; ++i)
+        s << "assoc " << mac_of(i) << " " << iface(i) << " ssid=Bench" << 1 + (i / 3) % 2 << " security=WPA2-PSK\n";
+    for (int i = 0; i < stations; ++i)
+        s << "ip " << mac_of(i) << " " << iface(i) << " 10.0." << (i >> 8) << "." << (1 + (i & 0xff) % 250) << "\n";
     // The driver's listings are laid out for the pass that ends the step.
     s << "pass\n";
     return s.str();
