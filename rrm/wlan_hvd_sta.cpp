@@ -228,12 +228,14 @@ void getWlanConfig(char *iface, staInfo_t *entry)
 
 int retrieve_sta_statistic_stat(char *mac_str, staInfo_t *entry, int mesh, char *iface)
 {
-    if (wlan_hvd_module == nullptr) {
-        wlan_hvd_module = parser_open("dbcmd");
-        if (wlan_hvd_module == nullptr)
+    // Opened by whichever thread needs it first; both open the same table.
+    parser_module *db = __atomic_load_n(&wlan_hvd_module, __ATOMIC_ACQUIRE);
+    if (db == nullptr) {
+        db = parser_open("dbcmd");
+        if (db == nullptr)
             fatal(__LINE__);
+        __atomic_store_n(&wlan_hvd_module, db, __ATOMIC_RELEASE);
     }
-    parser_module *db = wlan_hvd_module;
     void *client = db->init_sock(DBCLI_HVD_ID);
     if (client == nullptr)
         fatal(__LINE__);
