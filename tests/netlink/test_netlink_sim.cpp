@@ -109,8 +109,15 @@ TEST_F(NetlinkSim, SsidEventWritesSixteenVapAddresses)
 {
     const std::string trace = state_ + "/netlink-commands";
     std::string out;
-    ASSERT_EQ(0, run("STATUSDB_TRACE=" + q(trace) + " " + launcher_ + " exec " + q(state_) + " " +
-                         q(build_ + "/tests/netlink/netlink_probe") + " " + kAp,
+    // Inside the access point the build tree is reached through the scratch
+    // space beside the state folder's own view (the host's /tmp, where the
+    // tree may lie, is replaced there).
+    std::string inside;
+    std::getline(std::ifstream(state_ + "/inside-path"), inside);
+    ASSERT_FALSE(inside.empty()) << "the simulator names no inside path";
+    const std::string probe = inside.substr(0, inside.rfind('/')) + "/build/tests/netlink/netlink_probe";
+    ASSERT_EQ(0, run("STATUSDB_TRACE=" + q(inside + "/netlink-commands") + " " + launcher_ + " exec " +
+                         q(state_) + " " + q(probe) + " " + kAp,
                      &out))
         << out;
 
