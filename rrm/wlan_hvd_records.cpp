@@ -17,10 +17,9 @@
 
 #define WLAN_HVD_UNIT __FILE_NAME__
 
-// The pointer itself belongs to the wlan_hvd unit as a whole. Defined weakly
-// here so that a definition elsewhere in the unit takes precedence without a
-// clash; either way there is exactly one pointer.
-__attribute__((weak)) parser_module *wlan_hvd_module = nullptr;
+// The wlan_hvd unit's database module: opened on first use by either thread
+// through wlan_hvd_module_open, never closed.
+parser_module *wlan_hvd_module = nullptr;
 
 namespace {
 

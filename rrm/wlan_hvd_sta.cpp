@@ -11,9 +11,8 @@
 #include "hvkit.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_hvd_netlink.h"
 #include "wlan_hvd_parse.h"
-
-parser_module *wlan_hvd_module;
 
 namespace {
 
@@ -228,14 +227,9 @@ void getWlanConfig(char *iface, staInfo_t *entry)
 
 int retrieve_sta_statistic_stat(char *mac_str, staInfo_t *entry, int mesh, char *iface)
 {
-    // Opened by whichever thread needs it first; both open the same table.
-    parser_module *db = __atomic_load_n(&wlan_hvd_module, __ATOMIC_ACQUIRE);
-    if (db == nullptr) {
-        db = parser_open("dbcmd");
-        if (db == nullptr)
-            fatal(__LINE__);
-        __atomic_store_n(&wlan_hvd_module, db, __ATOMIC_RELEASE);
-    }
+    // Opened by whichever thread needs it first (the kernel channel may run
+    // on the main thread), under one lock.
+    parser_module *db = wlan_hvd_module_open();
     void *client = db->init_sock(DBCLI_HVD_ID);
     if (client == nullptr)
         fatal(__LINE__);
