@@ -10,33 +10,37 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const unsigned char kSta[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
-const char *kKey = "02:00:00:00:00:07";
+const std::string kKey = "02:00:00:00:00:07";
 
-sta_module_msg message(uint32_t type, const char *iface)
+class Callback : public DaemonTest {
+protected:
+    void send(uint32_t type, const char *iface, char fill = 0)
+    {
+        sta_module_msg m;
+        memset(&m, 0, sizeof m);
+        m.op = STA_MODULE_NOTIFY;
+        memcpy(m.info.mac, kSta, 6);
+        memcpy(m.info.iface, iface, strnlen(iface, sizeof m.info.iface));  // unterminated if long
+        snprintf(m.info.ssid, sizeof m.info.ssid, "%s", "Guest");
+        snprintf(m.info.security, sizeof m.info.security, "%s", "WPA2-PSK");
+        if (fill != 0) {  // texts filling their whole fields
+            memset(m.info.ssid, fill, sizeof m.info.ssid);
+            memset(m.info.security, fill, sizeof m.info.security);
+        }
+        m.info.vid = 0x10005;  // only the low 16 bits travel
+        m.info.authentication = 1;
+        m.info.band_id = BAND_ID_5G;
+        m.info.rssi = -45;
+        m.info.channel = 149;
+        m.info.reason_code = 3;
+        memcpy(&m.info.type, &type, sizeof type);
+        sta_evt_proc(&m, nullptr);
+    }
+};
+
+TEST_F(Callback, AssociationAndDepartureReachTheRecorder)
 {
-    sta_module_msg m;
-    memset(&m, 0, sizeof m);
-    m.op = STA_MODULE_NOTIFY;
-    memcpy(m.info.mac, kSta, 6);
-    snprintf(m.info.iface, sizeof m.info.iface, "%s", iface);
-    snprintf(m.info.ssid, sizeof m.info.ssid, "%s", "Guest");
-    snprintf(m.info.security, sizeof m.info.security, "%s", "WPA2-PSK");
-    m.info.vid = 0x10005;  // only the low 16 bits travel
-    m.info.authentication = 1;
-    m.info.band_id = BAND_ID_5G;
-    m.info.rssi = -45;
-    m.info.channel = 149;
-    m.info.reason_code = 3;
-    memcpy(&m.info.type, &type, sizeof type);
-    return m;
-}
-
-class Callback : public DaemonTest {};
-
-TEST_F(Callback, AssociationReachesTheRecorder)
-{
-    sta_module_msg m = message(STA_ASSO, "wlan-2-1");
-    sta_evt_proc(&m, nullptr);
+    send(STA_ASSO, "wlan-2-1");
     Lines trace = take_trace();
     ASSERT_EQ(2u, trace.size());
     EXPECT_EQ("dbctl -t " + sta_table_ + " -k " + kKey +
@@ -46,36 +50,41 @@ TEST_F(Callback, AssociationReachesTheRecorder)
                   " -f RX_RATE -s 0M -f SIG_RSSI -s -45 -f TX -s 0 -f RX -s 0"
                   " -f SECURITY -s WPA2-PSK -f DISPLAY_SSID -s \"\" -f BAND -s 5GHz",
               trace[1]);
-
-    // Departure: no provisioning check, no SSID.
-    m = message(STA_DISASSO, "wlan-2-1");
-    sta_evt_proc(&m, nullptr);
+    send(STA_DISASSO, "wlan-2-1");
     EXPECT_EQ("N/A", db_get(sta_table_, kKey, "IFACE"));
+
+    // A 33-byte SSID and 32-byte security text are cut at their fields.
+    send(STA_ASSO, "wlan-1-1", 's');
+    EXPECT_EQ(std::string(33, 's'), db_get(sta_table_, kKey, "SSID"));
+    EXPECT_EQ(std::string(32, 's'), db_get(sta_table_, kKey, "SECURITY"));
 }
 
-TEST_F(Callback, ProvisioningInterfaces)
+TEST_F(Callback, DroppedMessages)
 {
-    for (const char *pap : {"pap-1-11", "pap-2-11", "pap-3-11"}) {
-        sta_module_msg m = message(STA_ASSO, pap);
-        sta_evt_proc(&m, nullptr);
-    }
+    // Provisioning associations end in the callback, silently; departures
+    // and the upper-case name reach the recorder, which skips them.
+    for (const char *pap : {"pap-1-11", "pap-2-11", "pap-3-11"})
+        send(STA_ASSO, pap);
+    capture_stdout();
+    send(STA_DISASSO, "pap-1-11");
+    send(STA_ASSO, "PAP-1-11");
+    EXPECT_EQ("Skip sta event from pap-1-11\nSkip sta event from PAP-1-11\n", stdout_text());
+
+    for (uint32_t type : {2u, 7u, 1000u, 0xffffffffu})
+        send(type, "wlan-1-1");
+    // An interface name filling its 17 bytes is no interface name.
+    capture_stdout();
+    send(STA_ASSO, "wlan-1-1111111111111111");
+    EXPECT_NE(std::string::npos, stdout_text().find("invalid interface name"));
     EXPECT_TRUE(take_trace().empty());
     EXPECT_TRUE(log_lines().empty());
-
-    capture_stdout();
-    sta_module_msg m = message(STA_DISASSO, "pap-1-11");
-    sta_evt_proc(&m, nullptr);
-    m = message(STA_ASSO, "PAP-1-11");
-    sta_evt_proc(&m, nullptr);
-    EXPECT_EQ("Skip sta event from pap-1-11\nSkip sta event from PAP-1-11\n", stdout_text());
 }
 
 TEST_F(Callback, CloudStatusRecord)
 {
     const struct {
         uint32_t type;
-        const char *field;
-        const char *value;
+        const char *field, *value;
     } cases[] = {
         {NETOPEER_ONLINE, "CC_CONN", "1"},
         {NETOPEER_OFFLINE, "CC_CONN", "0"},
@@ -83,45 +92,14 @@ TEST_F(Callback, CloudStatusRecord)
         {NETOPEER_DECLAIM, "operating-status", "N/A"},
     };
     for (const auto &c : cases) {
-        sta_module_msg m = message(c.type, "wlan-1-1");
-        sta_evt_proc(&m, nullptr);
+        send(c.type, "wlan-1-1");
         EXPECT_EQ(Lines{std::string("dbctl -t Velora -k velora-status -f ") + c.field + " -s " +
                         c.value},
                   take_trace());
     }
-    sta_module_msg m = message(NETOPEER_CLAIM, "");
-    sta_evt_proc(&m, nullptr);
-    m = message(NETOPEER_DECLAIM, "");
-    sta_evt_proc(&m, nullptr);
+    send(NETOPEER_CLAIM, "");
+    send(NETOPEER_DECLAIM, "");
     EXPECT_EQ("N/A", db_get("Velora", "velora-status", "operating-status"));
-}
-
-TEST_F(Callback, IgnoredTypesAndRawRecords)
-{
-    for (uint32_t type : {2u, 7u, 1000u, 0xffffffffu}) {
-        sta_module_msg m = message(type, "wlan-1-1");
-        sta_evt_proc(&m, nullptr);
-    }
-    EXPECT_TRUE(take_trace().empty());
-
-    // Texts filling their whole field are read within it: an interface name
-    // of 17 characters is no interface name.
-    sta_module_msg m = message(STA_ASSO, "wlan-1-1");
-    memset(m.info.iface, 'w', sizeof m.info.iface);
-    memset(m.info.ssid, 's', sizeof m.info.ssid);
-    memset(m.info.security, 'x', sizeof m.info.security);
-    capture_stdout();
-    sta_evt_proc(&m, nullptr);
-    EXPECT_NE(std::string::npos, stdout_text().find("invalid interface name"));
-    EXPECT_TRUE(take_trace().empty());
-
-    // A 33-byte SSID and 32-byte security text are cut at their fields.
-    m = message(STA_ASSO, "wlan-1-1");
-    memset(m.info.ssid, 's', sizeof m.info.ssid);
-    memset(m.info.security, 'x', sizeof m.info.security);
-    sta_evt_proc(&m, nullptr);
-    EXPECT_EQ(std::string(33, 's'), db_get(sta_table_, kKey, "SSID"));
-    EXPECT_EQ(std::string(32, 'x'), db_get(sta_table_, kKey, "SECURITY"));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace {
 
 const unsigned char kSta[6] = {0xaa, 0xbb, 0xcc, 0x00, 0x01, 0x02};
-const char *kKey = "aa:bb:cc:00:01:02";
+const std::string kKey = "aa:bb:cc:00:01:02";
 
 using Lines = std::vector<std::string>;
 
@@ -37,6 +37,20 @@ protected:
         return sta_event_process(code, &req, const_cast<char *>(ifname), nullptr,
                                  BAND_ID_UNKNOWN);
     }
+    // A station-IP record with the address behind it; len and ext_len as
+    // its header claims.
+    void ip_event(const unsigned char (&addr)[4], unsigned len = sizeof(oxwlan_req_data),
+                  unsigned ext_len = 4)
+    {
+        alignas(oxwlan_req_data) unsigned char block[sizeof(oxwlan_req_data) + 4] = {};
+        oxwlan_req_data r = sta_record(kSta);
+        r.hdr.len = len;
+        r.hdr.ext_len = ext_len;
+        memcpy(block, &r, sizeof r);
+        memcpy(block + sizeof r, addr, 4);
+        sta_event_process(STA_IP_ADDR, reinterpret_cast<oxwlan_req_data *>(block),
+                          const_cast<char *>("wlan-1-1"), nullptr, BAND_ID_UNKNOWN);
+    }
 };
 
 TEST_F(Recorder, AssociationWritesEighteenFieldsInOneCommand)
@@ -52,28 +66,34 @@ TEST_F(Recorder, AssociationWritesEighteenFieldsInOneCommand)
             " -f SECURITY -s Open -f DISPLAY_SSID -s \"\" -f BAND -s 5GHz",
     };
     EXPECT_EQ(expected, take_trace());
-    EXPECT_EQ(Lines{std::string("WLAN MODULE STA ASSO event, iface:wlan-1-3, mac:") + kKey},
-              log_lines());
-    EXPECT_EQ("Office", db_get(sta_table_, kKey, "SSID"));
+    EXPECT_EQ(Lines{"WLAN MODULE STA ASSO event, iface:wlan-1-3, mac:" + kKey}, log_lines());
     EXPECT_TRUE(take_commands().empty());  // "NONE" needs no lookup
+
+    // Mesh links go to the mesh table; a "wlan" name without numbers still
+    // goes to the station table, as radio 0, index 0.
+    assoc("wds-2-9", "mesh", BAND_ID_5G, assoc_record());
+    Lines trace = take_trace();
+    ASSERT_EQ(2u, trace.size());
+    EXPECT_EQ("dbctl -t " + mesh_table_ + " -i " + kKey, trace[0]);
+    EXPECT_NE(std::string::npos, trace[1].find(" -f RADIO_ID -s 2 -f WLAN_INDEX -s 9 "));
+    assoc("wlanX", "x", BAND_ID_5G, assoc_record());
+    EXPECT_EQ("0", db_get(sta_table_, kKey, "RADIO_ID"));
+    EXPECT_EQ("0", db_get(sta_table_, kKey, "WLAN_INDEX"));
 }
 
 TEST_F(Recorder, AssociationValueRules)
 {
-    struct Case {
+    const struct {
         uint8_t rssi;
         int band;
-        const char *security;
-        const char *dbm;
-        const char *band_text;
-        const char *stored;
+        const char *security, *dbm, *band_text, *stored;
     } cases[] = {
         {40, BAND_ID_2G, "WPA2-PSK", "-55", "2.4GHz", "WPA2-PSK"},
         {0, BAND_ID_6G, "NONE", "0", "6GHz", "Open"},
         {0xC8, BAND_ID_UNKNOWN, "Enhanced-open", "-56", "N/A", "Enhanced-open"},
         {1, 3, "NONE", "-94", "N/A", "Open"},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         oxwlan_req_data req = assoc_record(c.security);
         req.u.sta.rssi = c.rssi;
         assoc("wlan-2-1", "Cafe", c.band, req);
@@ -88,42 +108,8 @@ TEST_F(Recorder, AssociationValueRules)
     EXPECT_EQ(std::string(32, 'S'), db_get(sta_table_, kKey, "SECURITY"));
 }
 
-TEST_F(Recorder, SecondAssociationLeavesOtherFields)
+TEST_F(Recorder, SkippedUnsafeAndUnknownEventsWriteNothing)
 {
-    assoc("wlan-1-1", "Office", BAND_ID_2G, assoc_record());
-    unsigned char block[sizeof(oxwlan_req_data) + 4] = {};
-    oxwlan_req_data r = sta_record(kSta);
-    r.hdr.len = sizeof(oxwlan_req_data);
-    r.hdr.ext_len = 4;
-    memcpy(block, &r, sizeof r);
-    const uint32_t addr = 0x0a01a8c0;
-    memcpy(block + sizeof r, &addr, 4);
-    // The recorder reads the address behind the record it is given.
-    alignas(oxwlan_req_data) unsigned char aligned[sizeof block];
-    memcpy(aligned, block, sizeof block);
-    sta_event_process(STA_IP_ADDR, reinterpret_cast<oxwlan_req_data *>(aligned),
-                      const_cast<char *>("wlan-1-1"), nullptr, BAND_ID_UNKNOWN);
-    assoc("wlan-1-2", "Office", BAND_ID_2G, assoc_record());
-    EXPECT_EQ("167880896", db_get(sta_table_, kKey, "STA_IP_ADDR"));
-    EXPECT_EQ("wlan-1-2", db_get(sta_table_, kKey, "IFACE"));
-    EXPECT_EQ("1", db_get(sta_table_, kKey, "STA_ASSO_FLAG"));
-}
-
-TEST_F(Recorder, TableChoiceAndSkippedInterfaces)
-{
-    assoc("wds-2-9", "mesh", BAND_ID_5G, assoc_record());
-    Lines trace = take_trace();
-    ASSERT_EQ(2u, trace.size());
-    EXPECT_EQ("dbctl -t " + mesh_table_ + " -i " + kKey, trace[0]);
-    EXPECT_NE(std::string::npos, trace[1].find(" -f RADIO_ID -s 2 -f WLAN_INDEX -s 9 "));
-
-    // A "wlan" name without numbers still goes to the station table.
-    assoc("wlanX", "x", BAND_ID_5G, assoc_record());
-    EXPECT_EQ("0", db_get(sta_table_, kKey, "RADIO_ID"));
-    EXPECT_EQ("0", db_get(sta_table_, kKey, "WLAN_INDEX"));
-    take_trace();
-    log_lines();
-
     capture_stdout();
     for (const char *name : {"wds-4-9", "wds-1-8", "pap-1-11", "PAP-1-11", "eth0"}) {
         EXPECT_EQ(0, assoc(name, "x", BAND_ID_2G, assoc_record()));
@@ -135,11 +121,8 @@ TEST_F(Recorder, TableChoiceAndSkippedInterfaces)
               "Skip sta event from PAP-1-11\nSkip sta event from PAP-1-11\n"
               "Skip sta event from eth0\nSkip sta event from eth0\n",
               stdout_text());
-    EXPECT_TRUE(take_trace().empty());
-}
 
-TEST_F(Recorder, NamesUnsafeOnACommandLineAreDropped)
-{
+    // Names unsafe on a command line, and missing records or names.
     capture_stdout();
     for (const char *name : {"wlan-1-1;reboot", "wlan-1-1 x", "wlan-$(id)", "wlan-1-1\n",
                              "wlan-1-1234567890", ""}) {
@@ -152,6 +135,9 @@ TEST_F(Recorder, NamesUnsafeOnACommandLineAreDropped)
     const std::string out = stdout_text();
     EXPECT_NE(std::string::npos, out.find("invalid interface name, dropped"));
     EXPECT_EQ(std::string::npos, out.find("reboot"));
+
+    for (uint32_t code : {0u, 6u, 99u, 0xffffffffu})
+        EXPECT_EQ(0, event(code, "wlan-1-1", assoc_record()));
     EXPECT_TRUE(take_trace().empty());
     EXPECT_TRUE(log_lines().empty());
 }
@@ -176,15 +162,14 @@ TEST_F(Recorder, DisassociationWithRoamingDetection)
               take_trace());
     EXPECT_EQ("N/A", db_get(sta_table_, kKey, "SSID"));
 
-    const std::string mac = kKey;
-    EXPECT_EQ((Lines{"No DB match, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + mac,
-                     "WLAN MODULE STA ASSO event, iface:wlan-1-2, mac:" + mac,
-                     "Intra Roaming, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + mac,
-                     "WLAN MODULE STA DISASSO event,iface:wlan-1-2, mac:" + mac}),
+    EXPECT_EQ((Lines{"No DB match, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + kKey,
+                     "WLAN MODULE STA ASSO event, iface:wlan-1-2, mac:" + kKey,
+                     "Intra Roaming, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + kKey,
+                     "WLAN MODULE STA DISASSO event,iface:wlan-1-2, mac:" + kKey}),
               log_lines());
 }
 
-TEST_F(Recorder, AuthorizationOfAnUnknownStation)
+TEST_F(Recorder, AuthorizationAndItsWpa3Lookup)
 {
     oxwlan_req_data req = assoc_record("WPA2-PSK");
     req.u.sta.vid = 7;
@@ -194,17 +179,14 @@ TEST_F(Recorder, AuthorizationOfAnUnknownStation)
                          " -f SECURITY -s WPA2-PSK -f AUTHENTICATION -s 1 -f VID -s 7"}),
               take_trace());
     EXPECT_TRUE(log_lines().empty());
-}
 
-TEST_F(Recorder, Wpa3IsSettledAgainstTheVapConfiguration)
-{
+    // "WPA3-Personal" is settled against the configuration of the VAP.
     write_wlan_conf(1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=\"wpa2\"\n");
     event(STA_AUTHORIZED, "wlan-1-2", assoc_record("WPA3-Personal"));
     EXPECT_EQ("WPA2-PSK", db_get(sta_table_, kKey, "SECURITY"));
     EXPECT_EQ((Lines{"cat /var/halvo/wlan/wlan-1.conf | grep SSID_2_SEC_PROFILE",
                      "cat /var/halvo/wlan/wlan-1.conf | grep SECURITY_5_MODE"}),
               take_commands());
-
     assoc("wlan-1-3", "Office", BAND_ID_2G, assoc_record("WPA3-Personal"));
     EXPECT_EQ("WPA3-Personal", db_get(sta_table_, kKey, "SECURITY"));
     EXPECT_EQ((Lines{"cat /var/halvo/wlan/wlan-1.conf | grep SSID_3_SEC_PROFILE",
@@ -214,49 +196,42 @@ TEST_F(Recorder, Wpa3IsSettledAgainstTheVapConfiguration)
 
 TEST_F(Recorder, IpAddressIsRecordedAndPublished)
 {
-    alignas(oxwlan_req_data) unsigned char block[sizeof(oxwlan_req_data) + 4] = {};
-    oxwlan_req_data r = sta_record(kSta);
-    r.hdr.len = sizeof(oxwlan_req_data);
-    r.hdr.ext_len = 4;
-    memcpy(block, &r, sizeof r);
     const unsigned char addr[4] = {192, 168, 1, 200};
-    memcpy(block + sizeof r, addr, 4);
-    auto *req = reinterpret_cast<oxwlan_req_data *>(block);
-
-    EXPECT_EQ(0, sta_event_process(STA_IP_ADDR, req, const_cast<char *>("wlan-1-1"), nullptr,
-                                   BAND_ID_UNKNOWN));
     uint32_t word;
     memcpy(&word, addr, 4);
+    assoc("wlan-1-1", "Office", BAND_ID_2G, assoc_record());
+    take_trace();
+    ip_event(addr);
     EXPECT_EQ(Lines{"dbctl -t " + sta_table_ + " -k " + kKey + " -f STA_IP_ADDR -s " +
                     std::to_string(word)},
               take_trace());
     ASSERT_EQ(1u, fake_sta::notified.size());
     EXPECT_EQ(1, fake_sta::check_calls);
-    const sta_module_msg &m = fake_sta::notified[0];
+    sta_module_msg m = fake_sta::notified[0];
     EXPECT_EQ(STA_MODULE_NOTIFY, m.op);
     EXPECT_EQ(0, memcmp(m.info.mac, kSta, 6));
     EXPECT_EQ(word, m.info.ipAddr);
     EXPECT_EQ(STA_IP, m.info.type);
-    sta_module_msg zero_rest = m;
-    memset(zero_rest.info.mac, 0, 6);
-    zero_rest.info.ipAddr = 0;
-    zero_rest.info.type = STA_ASSO;
+    // Everything else in the message is zero.
+    memset(m.info.mac, 0, 6);
+    m.info.ipAddr = 0;
+    m.info.type = STA_ASSO;
     const sta_module_msg zero = {};
-    EXPECT_EQ(0, memcmp(&zero_rest, &zero, sizeof zero));
+    EXPECT_EQ(0, memcmp(&m, &zero, sizeof zero));
 
-    // No extra data: nothing is written or published.
-    r.hdr.ext_len = 0;
-    memcpy(block, &r, sizeof r);
-    sta_event_process(STA_IP_ADDR, req, const_cast<char *>("wlan-1-1"), nullptr, BAND_ID_UNKNOWN);
-    // A header claiming the address lies elsewhere is not followed.
-    r.hdr.len = 4000;
-    r.hdr.ext_len = 4;
-    memcpy(block, &r, sizeof r);
+    // No extra data, or a header claiming the address lies elsewhere:
+    // nothing is written or published.
+    ip_event(addr, sizeof(oxwlan_req_data), 0);
     capture_stdout();
-    sta_event_process(STA_IP_ADDR, req, const_cast<char *>("wlan-1-1"), nullptr, BAND_ID_UNKNOWN);
+    ip_event(addr, 4000, 4);
     EXPECT_NE(std::string::npos, stdout_text().find("dropped"));
     EXPECT_TRUE(take_trace().empty());
     EXPECT_EQ(1u, fake_sta::notified.size());
+
+    // A later association leaves the address alone.
+    assoc("wlan-1-2", "Office", BAND_ID_2G, assoc_record());
+    EXPECT_EQ(std::to_string(word), db_get(sta_table_, kKey, "STA_IP_ADDR"));
+    EXPECT_EQ("wlan-1-2", db_get(sta_table_, kKey, "IFACE"));
 }
 
 TEST_F(Recorder, InterfaceMacRefreshWritesEightVapsPerSlot)
@@ -265,11 +240,10 @@ TEST_F(Recorder, InterfaceMacRefreshWritesEightVapsPerSlot)
     EXPECT_EQ(0, sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, -1));
     const Lines trace = take_trace();
     ASSERT_EQ(16u, trace.size());
-    for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 8; ++j)
-            EXPECT_EQ("dbctl -t " + wlan_table_ + " -k SLOT-" + std::to_string(i) + " -f VAP_" +
-                          std::to_string(j) + "_MAC -s 00:00:00:00:00:00",
-                      trace[static_cast<size_t>(i * 8 + j)]);
+    for (size_t i = 0; i < 16; ++i)
+        EXPECT_EQ("dbctl -t " + wlan_table_ + " -k SLOT-" + std::to_string(i / 8) + " -f VAP_" +
+                      std::to_string(i % 8) + "_MAC -s 00:00:00:00:00:00",
+                  trace[i]);
 
     for (const char *slots : {"0", "abc", "-3"}) {
         CAPWAP_MODEL_SLOT_NUM = const_cast<char *>(slots);
@@ -284,24 +258,18 @@ TEST_F(Recorder, OweTransitionDisplayNames)
                     "SSID_2_OWE_TRANS_INDEX=\"10\"\nSSID_2_DISPLAY_NAME=\"Cafe (OWE)\"\n"
                     "SSID_8_OWE_TRANS_INDEX=\"9\"\n"
                     "SSID_9_OWE_TRANS_INDEX=\"2\"\nSSID_2_NAME=\"Cafe\"\n");
-    assoc("wlan-1-2", "Cafe", BAND_ID_2G, assoc_record());
-    EXPECT_EQ("Cafe (OWE)", db_get(sta_table_, kKey, "DISPLAY_SSID"));
-    // Index 8 with a partner but no display name: the SSID itself.
-    assoc("wlan-1-8", "Plain", BAND_ID_2G, assoc_record());
-    EXPECT_EQ("Plain", db_get(sta_table_, kKey, "DISPLAY_SSID"));
-    // Index 9: the hidden VAP shows its partner's SSID.
-    assoc("wlan-1-9", "Cafe-owe", BAND_ID_2G, assoc_record());
-    EXPECT_EQ("Cafe", db_get(sta_table_, kKey, "DISPLAY_SSID"));
-    // Not in a pair: empty.
-    assoc("wlan-1-1", "Office", BAND_ID_2G, assoc_record());
-    EXPECT_EQ("", db_get(sta_table_, kKey, "DISPLAY_SSID"));
-}
-
-TEST_F(Recorder, OtherCodesWriteNothing)
-{
-    for (uint32_t code : {0u, 6u, 99u, 0xffffffffu})
-        EXPECT_EQ(0, event(code, "wlan-1-1", assoc_record()));
-    EXPECT_TRUE(take_trace().empty());
+    // Paired with a display name; paired without one (the SSID itself); the
+    // hidden VAP (its partner's SSID); not in a pair (empty).
+    const struct {
+        const char *iface, *ssid, *shown;
+    } cases[] = {{"wlan-1-2", "Cafe", "Cafe (OWE)"},
+                 {"wlan-1-8", "Plain", "Plain"},
+                 {"wlan-1-9", "Cafe-owe", "Cafe"},
+                 {"wlan-1-1", "Office", ""}};
+    for (const auto &c : cases) {
+        assoc(c.iface, c.ssid, BAND_ID_2G, assoc_record());
+        EXPECT_EQ(c.shown, db_get(sta_table_, kKey, "DISPLAY_SSID")) << c.iface;
+    }
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ protected:
     }
 };
 
-TEST_F(Intake, AuthorizationFirstOfTheActedOnAttributes)
+TEST_F(Intake, StationEvents)
 {
     capture_stdout();
     Message().add("sta_ip", record("wlan-1-2")).add("sta_authorized", record("wlan-1-2"))
@@ -87,10 +87,8 @@ TEST_F(Intake, AuthorizationFirstOfTheActedOnAttributes)
     Message().add("sta_authorized", record("wlan-3-1")).deliver("sta_authorized");
     EXPECT_EQ("ubus event handler, method=sta_authorized\n", stdout_text());
     EXPECT_TRUE(take_trace().empty());
-}
 
-TEST_F(Intake, StationIpHasNoSlotCheck)
-{
+    // A station's IP has no slot check; it is recorded and published.
     Message().add("sta_ip", record("wlan-9-1")).deliver("sta_ip");
     const unsigned char ip[4] = {10, 0, 0, 7};
     uint32_t word;
@@ -142,13 +140,6 @@ TEST_F(Intake, ChannelChangeUpdatesOneSlot)
     EXPECT_TRUE(take_trace().empty());
 }
 
-TEST_F(Intake, SsidEventRefreshesInterfaceAddresses)
-{
-    CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
-    Message().add("ssid", "x", 1).deliver("ssid");
-    EXPECT_EQ(8u, take_trace().size());
-}
-
 TEST_F(Intake, BadRecordsAreDroppedWithTheirMessages)
 {
     capture_stdout();
@@ -179,11 +170,8 @@ TEST_F(Intake, BadRecordsAreDroppedWithTheirMessages)
               "ubus event handler, method=sta_authorized\n"
               "sta event 5 with an invalid interface name, dropped\n",
               out);
-    EXPECT_TRUE(take_trace().empty());
-}
 
-TEST_F(Intake, MessagesWithoutActedOnAttributes)
-{
+    // Messages without an attribute acted on.
     capture_stdout();
     Message().add("sta_join", record("wlan-1-1")).deliver("sta_join");
     Message().deliver("sta_ip");
@@ -194,53 +182,26 @@ TEST_F(Intake, MessagesWithoutActedOnAttributes)
     EXPECT_TRUE(take_trace().empty());
 }
 
-TEST(ChStat, RecordsMadeAtStartUp)
-{
-    capwapWlanStatis_t *stat = init_ch_stat(3);
-    ASSERT_NE(nullptr, stat);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(-1, stat[i].hvUmacBandId);
-        EXPECT_EQ(0, stat[i].dcsChann);
-        EXPECT_EQ(0u, stat[i].ch_width);
-    }
-    free(stat);
-    stat = init_ch_stat(0);  // no slots: start-up goes on
-    EXPECT_NE(nullptr, stat);
-    free(stat);
-    stat = init_ch_stat(99);
-    EXPECT_NE(nullptr, stat);
-    free(stat);
-    EXPECT_EQ(nullptr, init_ch_stat(-1));
-    EXPECT_EQ(nullptr, init_ch_stat(100));  // beyond the interface-name buffers
-}
-
 TEST(InterfaceIdx, Forms)
 {
-    int radio = -7, wlan = -7;
-    EXPECT_EQ(1, getInterfaceIdx("wlan-1-3", &radio, &wlan));
-    EXPECT_EQ(1, radio);
-    EXPECT_EQ(3, wlan);
-    EXPECT_EQ(1, getInterfaceIdx("wds-2-9", &radio, &wlan));
-    EXPECT_EQ(2, radio);
-    EXPECT_EQ(9, wlan);
-    EXPECT_EQ(1, getInterfaceIdx("pap-1-11", &radio, &wlan));
-    EXPECT_EQ(11, wlan);
-    EXPECT_EQ(1, getInterfaceIdx("wlan-1-2-7", &radio, &wlan));
-    EXPECT_EQ(1, radio);
-    EXPECT_EQ(2, wlan);
-    EXPECT_EQ(1, getInterfaceIdx("a-b-c", &radio, &wlan));
-    EXPECT_EQ(0, radio);
-    EXPECT_EQ(0, wlan);
-
-    radio = wlan = -7;
-    for (const char *bad : {"", "wlan", "wlan-1", "wlan-1-", "---", "wlan-1-12345678901"})
-        EXPECT_EQ(0, getInterfaceIdx(bad, &radio, &wlan)) << bad;
-    EXPECT_EQ(0, getInterfaceIdx(nullptr, &radio, &wlan));
-    EXPECT_EQ(-7, radio);
-    EXPECT_EQ(-7, wlan);
-    // Sixteen characters fit the work buffer.
-    EXPECT_EQ(1, getInterfaceIdx("wlan-1-123456789", &radio, &wlan));
-    EXPECT_EQ(123456789, wlan);
+    // Sixteen characters fit the work buffer; a failed parse leaves the
+    // outputs alone (-7).
+    const struct {
+        const char *name;
+        int ok, radio, wlan;
+    } cases[] = {
+        {"wlan-1-3", 1, 1, 3},     {"wds-2-9", 1, 2, 9},   {"pap-1-11", 1, 1, 11},
+        {"wlan-1-2-7", 1, 1, 2},   {"a-b-c", 1, 0, 0},     {"wlan-1-123456789", 1, 1, 123456789},
+        {"", 0, -7, -7},           {"wlan", 0, -7, -7},    {"wlan-1", 0, -7, -7},
+        {"wlan-1-", 0, -7, -7},    {"---", 0, -7, -7},     {"wlan-1-12345678901", 0, -7, -7},
+        {nullptr, 0, -7, -7},
+    };
+    for (const auto &c : cases) {
+        int radio = -7, wlan = -7;
+        EXPECT_EQ(c.ok, getInterfaceIdx(c.name, &radio, &wlan)) << (c.name ? c.name : "null");
+        EXPECT_EQ(c.radio, radio) << (c.name ? c.name : "null");
+        EXPECT_EQ(c.wlan, wlan) << (c.name ? c.name : "null");
+    }
 }
 
 }  // namespace
