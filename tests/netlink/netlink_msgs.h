@@ -22,31 +22,34 @@ inline void put(Bytes &b, size_t at, const void *src, size_t n)
     memcpy(b.data() + at, src, n);
 }
 
+// The message with its length field overwritten.
+inline Bytes with_len(Bytes msg, uint32_t len)
+{
+    put(msg, 0, &len, sizeof len);
+    return msg;
+}
+
 // A message of the given type with `payload` zero bytes after the header.
 inline Bytes plain_message(uint16_t type, size_t payload = 0)
 {
     Bytes b(sizeof(oxwlan_nlmsghdr) + payload, 0);
-    oxwlan_nlmsghdr h = {};
-    h.nlmsg_len = static_cast<uint32_t>(b.size());
-    h.nlmsg_type = type;
-    put(b, 0, &h, sizeof h);
-    return b;
+    put(b, 4, &type, sizeof type);
+    return with_len(b, static_cast<uint32_t>(b.size()));
 }
 
 // An event message: headers, the event attribute holding `ev` and `extra`.
 inline Bytes event_message(const std::string &ifname, const oxwlan_event &ev, const Bytes &extra = {})
 {
-    Bytes b(OXWLAN_NL_EVENT_MSG_LEN + extra.size(), 0);
+    Bytes b(OXWLAN_NL_EVENT_MSG_LEN, 0);
     oxwlan_nl_event_head head = {};
-    head.nlh.nlmsg_len = static_cast<uint32_t>(b.size());
+    head.nlh.nlmsg_len = static_cast<uint32_t>(b.size() + extra.size());
     head.nlh.nlmsg_type = OXWLANM_WIRELESS_EVENT;
     memcpy(head.ifi.ifi_name, ifname.data(), ifname.size() < 16 ? ifname.size() : 16);
     head.attr.nla_len = static_cast<uint16_t>(sizeof(oxwlan_nlattr) + sizeof ev + extra.size());
     head.attr.nla_type = OXWLANM_ATTR_WIRELESS;
     put(b, 0, &head, sizeof head);
     put(b, OXWLAN_NL_EVENT_OFFSET, &ev, sizeof ev);
-    if (!extra.empty())
-        put(b, OXWLAN_NL_EVENT_MSG_LEN, extra.data(), extra.size());
+    b.insert(b.end(), extra.begin(), extra.end());
     return b;
 }
 
@@ -89,17 +92,6 @@ inline Bytes datagram(std::initializer_list<Bytes> msgs)
         d.resize((d.size() + 3) & ~size_t{3}, 0);
     }
     return d;
-}
-
-inline void set_len(Bytes &msg, uint32_t len)
-{
-    put(msg, 0, &len, sizeof len);
-}
-
-inline void set_attr(Bytes &msg, uint16_t nla_len, uint16_t nla_type)
-{
-    oxwlan_nlattr a = {nla_len, nla_type};
-    put(msg, OXWLAN_NL_ATTR_OFFSET, &a, sizeof a);
 }
 
 }  // namespace nlmsg
