@@ -1,6 +1,8 @@
-// The client library against a scripted daemon: the captured requests
-// byte for byte, deliveries before a request's answer, bad messages from
-// the daemon, and the loss of the connection.
+// The client library, first against a scripted daemon (the captured requests
+// byte for byte, deliveries before a request's answer, bad messages, the loss
+// of the connection), then with the bus daemon and the tool as processes on a
+// private socket: listeners and patterns, a raw 640-byte record, clients that
+// misbehave, and the daemon going away under a client.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,9 @@
 #include "test_util.h"
 #include "ubus_client_internal.h"
 
-#include <atomic>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,11 +23,56 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-using ubustest::Bytes;
-using ubustest::hex;
-using ubustest::to_hex;
+using namespace ubustest;
+using namespace std::string_literals;
 
 namespace {
+
+// A handler that records the names and payloads of what it is handed.
+struct Listener {
+	struct ubus_event_handler h = {};
+	std::vector<std::string> names;
+	std::vector<Bytes> bodies;
+	explicit Listener(ubus_event_handler_t cb = record) { h.cb = cb; }
+
+	static void record(struct ubus_context *, struct ubus_event_handler *ev, const char *type, struct blob_attr *msg)
+	{
+		auto *l = reinterpret_cast<Listener *>(reinterpret_cast<char *>(ev) - offsetof(Listener, h));
+		l->names.push_back(type);
+		const auto *p = static_cast<const uint8_t *>(blob_data(msg));
+		l->bodies.push_back(Bytes(p, p + blob_len(msg)));
+	}
+};
+
+Bytes payload(const struct blob_buf &b)
+{
+	const auto *p = static_cast<const uint8_t *>(blob_data(b.head));
+	return Bytes(p, p + blob_len(b.head));
+}
+
+int g_lost = 0;
+void on_lost(struct ubus_context *)
+{
+	g_lost++;
+}
+
+// One read callback once the connection has input.
+void serve_once(struct ubus_context *ctx)
+{
+	struct pollfd p = {ctx->sock.fd, POLLIN, 0};
+	ASSERT_EQ(poll(&p, 1, 5000), 1);
+	ctx->sock.cb(&ctx->sock, ULOOP_READ);
+}
+
+// Serves the connection for up to `ms` milliseconds, as a level-triggered watcher would.
+void pump(struct ubus_context *ctx, int ms)
+{
+	for (int left = ms; left > 0 && !ctx->sock.eof; left -= 10) {
+		struct pollfd p = {ctx->sock.fd, POLLIN, 0};
+		if (poll(&p, 1, 10) > 0)
+			ctx->sock.cb(&ctx->sock, ULOOP_READ);
+	}
+}
 
 // A listening socket whose single connection is served by `script` on a thread.
 class FakeDaemon {
@@ -37,7 +86,7 @@ public:
 		EXPECT_EQ(bind(lfd_, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)), 0);
 		EXPECT_EQ(listen(lfd_, 4), 0);
 		th_ = std::thread([this, script] {
-			int fd = accept(lfd_, nullptr, nullptr);
+			const int fd = accept(lfd_, nullptr, nullptr);
 			if (fd >= 0) {
 				script(fd);
 				close(fd);
@@ -60,101 +109,51 @@ private:
 void put(int fd, const std::string &h)
 {
 	const Bytes b = hex(h);
-	ASSERT_TRUE(ubustest::write_all(fd, b.data(), b.size()));
+	ASSERT_TRUE(write_all(fd, b.data(), b.size()));
 }
 
 void expect(int fd, const std::string &h)
 {
-	const Bytes want = hex(h);
-	const Bytes got = ubustest::read_msg(fd);
-	EXPECT_EQ(to_hex(got), to_hex(want));
-}
-
-struct Seen {
-	std::vector<std::string> names;
-	std::vector<Bytes> bodies;
-};
-Seen g_seen;
-
-void record(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
-{
-	g_seen.names.push_back(type);
-	const auto *p = static_cast<const uint8_t *>(blob_data(msg));
-	g_seen.bodies.push_back(Bytes(p, p + blob_len(msg)));
-}
-
-int g_lost = 0;
-void on_lost(struct ubus_context *)
-{
-	g_lost++;
+	EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(h)));
 }
 
 const char *kHello = "00 00 00 00 4c e4 ed 7e 00 00 00 04";
-const char *kAddObject = "00 06 00 01 00 00 00 00 00 00 00 04";
-const char *kAddObjectReply = "00 02 00 01 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94"
-			      "00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00";
-const char *kRegister = "00 05 00 02 00 00 00 01 00 00 00 50 03 00 00 08 00 00 00 01"
-			"04 00 00 0d 72 65 67 69 73 74 65 72 00 00 00 00 07 00 00 34"
-			"85 00 00 14 00 06 6f 62 6a 65 63 74 00 00 00 00 91 ac 72 94"
-			"83 00 00 1b 00 07 70 61 74 74 65 72 6e 00 00 00 74 65 73 74 2e 65 76 65 6e 74 00 00";
-const char *kRegister2 = "00 05 00 03 00 00 00 01 00 00 00 4c 03 00 00 08 00 00 00 01"
-			 "04 00 00 0d 72 65 67 69 73 74 65 72 00 00 00 00 07 00 00 30"
-			 "85 00 00 14 00 06 6f 62 6a 65 63 74 00 00 00 00 91 ac 72 94"
-			 "83 00 00 16 00 07 70 61 74 74 65 72 6e 00 00 00 6e 65 74 2e 2a 00 00 00";
-const char *kDelivery = "00 05 00 01 00 00 00 00 00 00 00 38 03 00 00 08 91 ac 72 94"
-			"04 00 00 0f 74 65 73 74 2e 65 76 65 6e 74 00 00 07 00 00 1c"
-			"85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00";
-const char *kDeliveryAnswer = "00 01 00 01 00 00 00 00 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08 91 ac 72 94";
-
-void wait_readable(struct ubus_context *ctx)
-{
-	struct pollfd p = {ctx->sock.fd, POLLIN, 0};
-	ASSERT_EQ(poll(&p, 1, 5000), 1);
-}
 
 class ClientTest : public ::testing::Test {
 protected:
-	void SetUp() override
-	{
-		g_seen = {};
-		g_lost = 0;
-		handler = {};
-		handler.cb = record;
-	}
-	ubustest::TempDir dir;
-	struct ubus_event_handler handler;
+	void SetUp() override { g_lost = 0; }
+	TempDir dir;
+	std::string path = dir.file("bus.sock");
+	Listener l;
 };
 
 TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 {
-	const std::string path = dir.file("bus.sock");
 	FakeDaemon fake(path, [](int fd) {
 		put(fd, kHello);
-		expect(fd, kAddObject);
-		put(fd, kAddObjectReply);
+		expect(fd, "00 06 00 01 00 00 00 00 00 00 00 04");
+		put(fd, "00 02 00 01 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94"
+			"00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 		expect(fd, kRegister);
 		put(fd, "00 01 00 02 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
 		expect(fd, kRegister2);
 		put(fd, "00 01 00 03 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
 		put(fd, kDelivery);
 		expect(fd, kDeliveryAnswer);
-		ubustest::read_msg(fd); // until the client closes
+		read_msg(fd); // until the client closes
 	});
 	struct ubus_context *ctx = ubus_connect(path.c_str());
 	ASSERT_NE(ctx, nullptr);
 	EXPECT_EQ(ctx->local_id, 0x4ce4ed7eu);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &handler, "test.event"), 0);
-	EXPECT_EQ(handler.obj.id, 0x91ac7294u);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &handler, "net.*"), 0);
+	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "test.event"), 0);
+	EXPECT_EQ(l.h.obj.id, 0x91ac7294u);
+	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "net.*"), 0);
 	// The delivery may come along with the answer to the registration and
 	// be handled inside it; otherwise the socket is readable.
-	if (g_seen.names.empty()) {
-		wait_readable(ctx);
-		ctx->sock.cb(&ctx->sock, ULOOP_READ);
-	}
-	ASSERT_EQ(g_seen.names.size(), 1u);
-	EXPECT_EQ(g_seen.names[0], "test.event");
-	EXPECT_EQ(to_hex(g_seen.bodies[0]),
+	if (l.names.empty())
+		serve_once(ctx);
+	ASSERT_EQ(l.names, std::vector<std::string>{"test.event"});
+	EXPECT_EQ(to_hex(l.bodies[0]),
 		  to_hex(hex("85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00")));
 	EXPECT_FALSE(ctx->sock.eof);
 	ubus_free(ctx);
@@ -162,38 +161,33 @@ TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 
 TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 {
-	const std::string path = dir.file("bus.sock");
 	FakeDaemon fake(path, [](int fd) {
 		put(fd, "00 00 00 00 98 b6 b1 57 00 00 00 04");
-		expect(fd, "00 05 00 01 00 00 00 01 00 00 00 58 03 00 00 08 00 00 00 01"
-			   "04 00 00 09 73 65 6e 64 00 00 00 00 07 00 00 40"
-			   "83 00 00 17 00 02 69 64 00 00 00 00 74 65 73 74 2e 65 76 65 6e 74 00 00"
-			   "82 00 00 24 00 04 64 61 74 61 00 00"
-			   "85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00");
+		expect(fd, kSend);
 		// Two deliveries pushed ahead of the STATUS, one in two pieces.
 		const Bytes d = hex(kDelivery);
-		ubustest::write_all(fd, d.data(), 10);
+		write_all(fd, d.data(), 10);
 		usleep(20000);
-		ubustest::write_all(fd, d.data() + 10, d.size() - 10);
+		write_all(fd, d.data() + 10, d.size() - 10);
 		put(fd, kDelivery);
 		put(fd, "00 01 00 01 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
 		expect(fd, kDeliveryAnswer);
 		expect(fd, kDeliveryAnswer);
 		// A second send refused by the daemon.
-		ubustest::read_msg(fd);
+		read_msg(fd);
 		put(fd, "00 01 00 02 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 06");
 	});
 	struct ubus_context *ctx = ubus_connect(path.c_str());
 	ASSERT_NE(ctx, nullptr);
 	// The handler object is known to the library without asking the bus,
 	// so the captured send stays the connection's first request.
-	ubus_client_attach_handler(ctx, &handler, 0x91ac7294);
+	ubus_client_attach_handler(ctx, &l.h, 0x91ac7294);
 	struct blob_buf b = {};
 	blob_buf_init(&b, 0);
 	blobmsg_add_u32(&b, "a", 1);
 	blobmsg_add_string(&b, "s", "hi");
 	EXPECT_EQ(ubus_send_event(ctx, "test.event", b.head), 0);
-	EXPECT_EQ(g_seen.names.size(), 2u); // both handled before the send returned
+	EXPECT_EQ(l.names.size(), 2u); // both handled before the send returned
 	EXPECT_EQ(ubus_send_event(ctx, "ubus.x", b.head), UBUS_STATUS_PERMISSION_DENIED);
 	blob_buf_free(&b);
 	ubus_free(ctx);
@@ -201,7 +195,6 @@ TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 
 TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 {
-	const std::string path = dir.file("bus.sock");
 	FakeDaemon fake(path, [](int fd) {
 		put(fd, kHello);
 		// Version 1: skipped whole, the stream stays in step.
@@ -222,24 +215,21 @@ TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 	});
 	struct ubus_context *ctx = ubus_connect(path.c_str());
 	ASSERT_NE(ctx, nullptr);
-	ubus_client_attach_handler(ctx, &handler, 0x91ac7294);
+	ubus_client_attach_handler(ctx, &l.h, 0x91ac7294);
 	ctx->connection_lost = on_lost;
-	for (int i = 0; i < 50 && !ctx->sock.eof; i++) {
-		wait_readable(ctx);
-		ctx->sock.cb(&ctx->sock, ULOOP_READ);
-	}
-	EXPECT_EQ(g_seen.names.size(), 1u);
+	for (int i = 0; i < 50 && !ctx->sock.eof; i++)
+		serve_once(ctx);
+	EXPECT_EQ(l.names.size(), 1u);
 	EXPECT_TRUE(ctx->sock.eof);
 	EXPECT_GE(g_lost, 1);
 	ubus_free(ctx);
 }
 
-TEST_F(ClientTest, ConnectionLostWhileWaitingAndAfter)
+TEST_F(ClientTest, ConnectionLostWhileWaitingForTheAnswer)
 {
-	const std::string path = dir.file("bus.sock");
 	FakeDaemon fake(path, [](int fd) {
 		put(fd, kHello);
-		ubustest::read_msg(fd); // the send; never answered
+		read_msg(fd); // the send; never answered
 	});
 	struct ubus_context *ctx = ubus_connect(path.c_str());
 	ASSERT_NE(ctx, nullptr);
@@ -250,15 +240,7 @@ TEST_F(ClientTest, ConnectionLostWhileWaitingAndAfter)
 	EXPECT_TRUE(ctx->sock.eof);
 	EXPECT_FALSE(ctx->sock.error);
 	EXPECT_EQ(g_lost, 1);
-	// Later calls fail at once; each read callback reports the loss again
-	// without reading.
-	EXPECT_EQ(ubus_send_event(ctx, "sta_leave", b.head), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &handler, "x"), UBUS_STATUS_INVALID_ARGUMENT);
-	EXPECT_EQ(g_lost, 1);
-	ctx->sock.cb(&ctx->sock, ULOOP_READ);
-	ctx->sock.cb(&ctx->sock, ULOOP_READ);
-	EXPECT_EQ(g_lost, 3);
-	EXPECT_GE(ctx->sock.fd, 0); // still open until freed
+	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "x"), UBUS_STATUS_INVALID_ARGUMENT);
 	blob_buf_free(&b);
 	ubus_free(ctx);
 }
@@ -266,18 +248,346 @@ TEST_F(ClientTest, ConnectionLostWhileWaitingAndAfter)
 TEST_F(ClientTest, ConnectRefusesBadGreetings)
 {
 	EXPECT_EQ(ubus_connect(dir.file("none.sock").c_str()), nullptr);
-	const std::string longpath = dir.path() + "/" + std::string(200, 'x');
-	EXPECT_EQ(ubus_connect(longpath.c_str()), nullptr);
+	EXPECT_EQ(ubus_connect(dir.file(std::string(200, 'x')).c_str()), nullptr);
 	for (const char *greeting : {"00 01 00 00 4c e4 ed 7e 00 00 00 04",   // not HELLO
 				     "00 00 00 00 00 00 00 01 00 00 00 04",   // client id 1
 				     "00 00 00 00 4c e4 ed 7e 00 00 00 02",   // short root
 				     "00 00 00 00 4c e4"}) {                  // cut short
-		const std::string path = dir.file("g.sock");
 		FakeDaemon fake(path, [greeting](int fd) { put(fd, greeting); });
 		EXPECT_EQ(ubus_connect(path.c_str()), nullptr) << greeting;
 	}
-	EXPECT_STREQ(ubus_strerror(6), "Permission denied");
-	EXPECT_STREQ(ubus_strerror(99), "Unknown error: 99");
+}
+
+class SystemTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		g_lost = 0;
+		ASSERT_TRUE(daemon.start()) << daemon.log();
+	}
+	struct ubus_context *connect()
+	{
+		struct ubus_context *c = ubus_connect(sock.c_str());
+		EXPECT_NE(c, nullptr);
+		return c;
+	}
+	// The tool on the private bus, in the background with its output to `out`.
+	int tool_bg(const std::vector<std::string> &args, const std::string &out)
+	{
+		std::vector<std::string> argv = {UBUS_TOOL_PATH, "-s", sock};
+		argv.insert(argv.end(), args.begin(), args.end());
+		return spawn(argv, out, dir.file("tool.err"));
+	}
+	// The tool run to its end: the exit status, its stderr and stdout.
+	int tool(const std::vector<std::string> &args, std::string *err = nullptr, std::string *out = nullptr)
+	{
+		const int rc = wait_exit(tool_bg(args, dir.file("tool.out")));
+		if (err)
+			*err = slurp(dir.file("tool.err"));
+		if (out)
+			*out = slurp(dir.file("tool.out"));
+		return rc;
+	}
+	// Waits until a tool has registered its patterns (the daemon queues
+	// nothing for it before that, so a short pause is enough).
+	void settle() { usleep(300000); }
+
+	TempDir dir;
+	std::string sock = dir.file("ubus.sock");
+	Daemon daemon{sock, dir.file("ubusd.log")};
+};
+
+TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
+{
+	struct ubus_context *a = connect(), *b = connect(), *c = connect();
+	ASSERT_TRUE(a && b && c);
+	Listener la, lb, lc;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "sta_leave"), 0);
+	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "sta_*"), 0);
+	ASSERT_EQ(ubus_register_event_handler(c, &lc.h, "*"), 0);
+	const int lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join"}, dir.file("listen.out"));
+	settle();
+
+	struct blob_buf buf = {};
+	blob_buf_init(&buf, 0);
+	blobmsg_add_string(&buf, "mac", "00:11:22:33:44:55");
+	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	std::string err;
+	EXPECT_EQ(tool({"send", "sta_join", R"({"n":-5,"ok":true})"}, &err), 0) << err;
+	EXPECT_EQ(tool({"send", "other", "{}"}), 0);
+	pump(a, 300);
+	pump(b, 300);
+	pump(c, 300);
+
+	EXPECT_EQ(la.names, (std::vector<std::string>{"sta_leave"}));
+	EXPECT_EQ(lb.names, (std::vector<std::string>{"sta_leave", "sta_join"}));
+	EXPECT_EQ(lc.names, (std::vector<std::string>{"sta_join", "other"})); // not its own sta_leave
+	ASSERT_EQ(la.bodies.size(), 1u);
+	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(payload(buf)));
+	EXPECT_EQ(wait_exit(lp), 0);
+	EXPECT_EQ(slurp(dir.file("listen.out")), "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
+						 "{ \"sta_join\": {\"n\":-5,\"ok\":true} }\n");
+
+	// Unregistering drops all of the handler's patterns; it may register anew.
+	ASSERT_EQ(ubus_unregister_event_handler(b, &lb.h), 0);
+	EXPECT_EQ(lb.h.obj.id, 0u);
+	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	pump(b, 200);
+	EXPECT_EQ(lb.names.size(), 2u);
+	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "sta_leave"), 0);
+	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	pump(b, 300);
+	EXPECT_EQ(lb.names.size(), 3u);
+	blob_buf_free(&buf);
+	ubus_free(a);
+	ubus_free(b);
+	ubus_free(c);
+}
+
+TEST_F(SystemTest, RawRecordTravelsByteForByte)
+{
+	Bytes rec(640);
+	for (size_t i = 0; i < rec.size(); i++)
+		rec[i] = static_cast<uint8_t>((i * 37 + 11) & 0xff);
+	rec[0] = 'w'; // and NULs, high bytes, no terminator at the end
+	rec[100] = 0;
+	rec[639] = 0xff;
+	std::ofstream(dir.file("rec.bin"), std::ios::binary)
+		.write(reinterpret_cast<const char *>(rec.data()), static_cast<std::streamsize>(rec.size()));
+	struct ubus_context *a = connect(), *s = connect();
+	ASSERT_TRUE(a && s);
+	Listener la;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "sta_leave"), 0);
+	const int lp = tool_bg({"-x", "-t", "2", "listen", "sta_leave"}, dir.file("hex.out"));
+	settle();
+
+	// The tool's raw sender and the library's own, as the station
+	// notifications use it: the same payload, one UNSPEC attribute.
+	std::string err;
+	ASSERT_EQ(tool({"send-raw", "sta_leave", dir.file("rec.bin")}, &err), 0) << err;
+	pump(a, 500);
+	struct blob_buf buf = {};
+	blob_buf_init(&buf, 0);
+	blobmsg_add_field(&buf, BLOBMSG_TYPE_UNSPEC, "sta_leave", rec.data(), 640);
+	EXPECT_EQ(ubus_send_event(s, "sta_leave", buf.head), 0);
+	pump(a, 500);
+	ASSERT_EQ(la.bodies.size(), 2u);
+	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(payload(buf)));
+	EXPECT_EQ(to_hex(la.bodies[1]), to_hex(payload(buf)));
+
+	EXPECT_EQ(wait_exit(lp), 0);
+	std::string hexrec = to_hex(rec);
+	hexrec.erase(std::remove(hexrec.begin(), hexrec.end(), ' '), hexrec.end());
+	const std::string line = "{ \"sta_leave\": {\"sta_leave\":\"" + hexrec + "\"} }\n";
+	EXPECT_EQ(slurp(dir.file("hex.out")), line + line);
+	blob_buf_free(&buf);
+	ubus_free(s);
+	ubus_free(a);
+}
+
+TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
+{
+	struct ubus_context *a = connect(), *s = connect();
+	ASSERT_TRUE(a && s);
+	Listener la;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "*"), 0);
+
+	const struct {
+		const char *bytes;
+		bool hangup; // the daemon must hang up; else the client goes first
+	} cases[] = {
+		{"00 05 00 01 00 00 00 01 00 00 00 58 03 00 00 08 00 00", false}, // half a message, then gone
+		{"00 05 00 01 00 00 00 01 00 20 00 04", true},                   // oversized
+		{"00 05 00 01 00 00 00 01 00 00 00 01", true},                   // length below the header
+		{"ff ff ff ff ff ff ff ff ff ff ff ff ff ff", true},
+	};
+	uint8_t hello[12];
+	for (const auto &c : cases) {
+		const int fd = connect_raw(sock);
+		ASSERT_TRUE(read_exact(fd, hello, 12));
+		const Bytes b = hex(c.bytes);
+		write_all(fd, b.data(), b.size());
+		if (c.hangup) {
+			EXPECT_FALSE(read_exact(fd, hello, 1, 3000)) << c.bytes;
+		}
+		close(fd);
+	}
+	// A client that never reads its greeting nor anything else.
+	const int idle = connect_raw(sock);
+
+	struct blob_buf buf = {};
+	blob_buf_init(&buf, 0);
+	EXPECT_EQ(ubus_send_event(s, "still.here", buf.head), 0);
+	pump(a, 300);
+	EXPECT_EQ(la.names, (std::vector<std::string>{"still.here"}));
+	close(idle);
+	blob_buf_free(&buf);
+	ubus_free(a);
+	ubus_free(s);
+
+	const std::string log = daemon.log();
+	for (const char *why : {"middle of a message", "oversized", "root length"})
+		EXPECT_NE(log.find(why), std::string::npos) << log;
+}
+
+TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
+{
+	struct ubus_context *a = connect();
+	ASSERT_NE(a, nullptr);
+	a->connection_lost = on_lost;
+	Listener la;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "x"), 0);
+
+	daemon.stop();
+	serve_once(a);
+	EXPECT_TRUE(a->sock.eof);
+	EXPECT_FALSE(a->sock.error);
+	EXPECT_EQ(g_lost, 1);
+	// The descriptor stays readable (hung up): a watcher must stop, and
+	// further calls return at once without reading.
+	struct pollfd p = {a->sock.fd, POLLIN, 0};
+	ASSERT_EQ(poll(&p, 1, 0), 1);
+	for (int i = 0; i < 3; i++)
+		a->sock.cb(&a->sock, ULOOP_READ);
+	EXPECT_EQ(g_lost, 4);
+	struct blob_buf buf = {};
+	blob_buf_init(&buf, 0);
+	EXPECT_EQ(ubus_send_event(a, "x", buf.head), UBUS_STATUS_INVALID_ARGUMENT);
+	blob_buf_free(&buf);
+	EXPECT_GE(a->sock.fd, 0); // still open until freed
+	ubus_free(a);
+	EXPECT_EQ(ubus_connect(sock.c_str()), nullptr);
+	std::string err;
+	EXPECT_EQ(tool({"send", "x"}, &err), 255);
+	EXPECT_EQ(err, "Failed to connect to ubus\n");
+
+	// Back again: a new connection registers and hears events.
+	ASSERT_TRUE(daemon.start());
+	a = connect();
+	ASSERT_NE(a, nullptr);
+	la.h.obj.id = 0; // a new connection needs a new object
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "x"), 0);
+	EXPECT_EQ(tool({"send", "x", "{}"}), 0);
+	pump(a, 300);
+	EXPECT_EQ(la.names, (std::vector<std::string>{"x"}));
+
+	// Killed outright while the client waits for nothing in particular.
+	daemon.stop(SIGKILL);
+	pump(a, 1000);
+	EXPECT_TRUE(a->sock.eof);
+	ubus_free(a);
+}
+
+// A handler that answers on its own connection from inside the callback.
+void answer_ping(struct ubus_context *ctx, struct ubus_event_handler *ev, const char *type, struct blob_attr *msg)
+{
+	Listener::record(ctx, ev, type, msg);
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "re", type);
+	EXPECT_EQ(ubus_send_event(ctx, "pong", b.head), 0);
+	blob_buf_free(&b);
+}
+
+TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
+{
+	struct ubus_context *a = connect(), *b = connect();
+	ASSERT_TRUE(a && b);
+	Listener la(answer_ping), lb;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "ping"), 0);
+	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "pong"), 0);
+
+	// Two senders on their own threads and connections, 200 events each.
+	auto sender = [this] {
+		struct ubus_context *c = ubus_connect(sock.c_str());
+		ASSERT_NE(c, nullptr);
+		struct blob_buf buf = {};
+		for (int i = 0; i < 200; i++) {
+			blob_buf_init(&buf, 0);
+			blobmsg_add_u32(&buf, "i", static_cast<uint32_t>(i));
+			EXPECT_EQ(ubus_send_event(c, "ping", buf.head), 0);
+		}
+		blob_buf_free(&buf);
+		ubus_free(c);
+	};
+	std::thread t1(sender), t2(sender);
+	for (int i = 0; i < 300 && la.names.size() < 400; i++)
+		pump(a, 10);
+	t1.join();
+	t2.join();
+	pump(a, 200);
+	pump(b, 500);
+	EXPECT_EQ(la.names.size(), 400u);
+	EXPECT_EQ(lb.names.size(), 400u);
+	ubus_free(a);
+	ubus_free(b);
+}
+
+TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
+{
+	const int all = tool_bg({"-t", "2", "monitor"}, dir.file("all.out"));
+	const int inv = tool_bg({"-t", "2", "-m", "invoke", "-M", "r", "monitor"}, dir.file("inv.out"));
+	settle();
+	struct ubus_context *a = connect();
+	ASSERT_NE(a, nullptr);
+	Listener la;
+	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "test.event"), 0);
+	EXPECT_EQ(tool({"send", "test.event", R"({"a":1,"s":"hi"})"}), 0);
+	pump(a, 300);
+	EXPECT_EQ(wait_exit(all), 0);
+	EXPECT_EQ(wait_exit(inv), 0);
+
+	const std::string obj = std::to_string(static_cast<int>(la.h.obj.id));
+	const std::string out = slurp(dir.file("all.out"));
+	for (const std::string &want :
+	     {std::string("          hello: {}\n"), std::string("     add_object: {}\n"), "<- "s, "-> "s,
+	      "           data: {\"objid\":" + obj + "}\n",
+	      " #00000001         invoke: {\"objid\":1,\"method\":\"register\",\"data\":{\"object\":" + obj +
+		      ",\"pattern\":\"test.event\"}}\n",
+	      " #00000000         invoke: {\"objid\":" + obj + ",\"method\":\"test.event\",\"data\":{\"a\":1,\"s\":\"hi\"}}\n",
+	      " #00000000         status: {\"status\":0,\"objid\":" + obj + "}\n"})
+		EXPECT_NE(out.find(want), std::string::npos) << want << "\n" << out;
+
+	// Filtered: only invokes the bus received.
+	const std::string only = slurp(dir.file("inv.out"));
+	EXPECT_NE(only.find("\"method\":\"send\""), std::string::npos) << only;
+	EXPECT_EQ(only.find("-> "), std::string::npos) << only;
+	EXPECT_EQ(only.find("status:"), std::string::npos) << only;
+	ubus_free(a);
+}
+
+TEST_F(SystemTest, ToolExitCodesAndMessages)
+{
+	const struct {
+		std::vector<std::string> args;
+		int rc;
+		const char *err; // the whole of stderr, or a part of it after '~'
+	} cases[] = {
+		{{"send", "ubus.x"}, 6, "Command failed: Permission denied\n"},
+		{{"send", "x", "[1,2]"}, 12, "Command failed: Parsing message data failed\n"},
+		{{"send", "x", "{\"a\":"}, 12, "~Parsing message data failed"},
+		{{"send"}, 254, "~"},
+		{{"frobnicate"}, 254, "~"},
+		{{"send-raw", "x", dir.file("missing")}, 2, "~Cannot read"},
+		{{"listen", ""}, 255, "Error while registering for event '': Permission denied\n"},
+		{{"-t", "1", "listen"}, 0, ""},
+	};
+	for (const auto &c : cases) {
+		std::string err, out;
+		EXPECT_EQ(tool(c.args, &err, &out), c.rc) << c.args[0];
+		if (c.err[0] == '~') {
+			EXPECT_NE(err.find(c.err + 1), std::string::npos) << err;
+		} else {
+			EXPECT_EQ(err, c.err);
+		}
+		EXPECT_EQ(out, "") << c.args[0];
+	}
+
+	// SIGTERM ends a listener with status 0.
+	const int lp = tool_bg({"listen", "a"}, dir.file("l.out"));
+	settle();
+	kill(lp, SIGTERM);
+	EXPECT_EQ(wait_exit(lp), 0);
 }
 
 } // namespace
