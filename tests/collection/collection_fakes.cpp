@@ -10,15 +10,16 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
 
+namespace {
+
 FakeShell *g_shell;
 FakeDb *g_db;
-
-namespace {
 
 FILE *fake_open(const char *command, const char *mode)
 {
@@ -27,18 +28,15 @@ FILE *fake_open(const char *command, const char *mode)
     const auto &bad = g_shell->unstartable;
     if (std::find(bad.begin(), bad.end(), command) != bad.end())
         return nullptr;
+    // The stream owns a copy of the text.
+    FILE *f = tmpfile();
+    if (f == nullptr)
+        return nullptr;
     auto it = g_shell->out.find(command);
-    FILE *f = nullptr;
-    if (it == g_shell->out.end() || it->second.empty()) {
-        f = fopen("/dev/null", "r");
-    } else {
-        // The stream owns a copy of the text.
-        f = tmpfile();
+    if (it != g_shell->out.end())
         fwrite(it->second.data(), 1, it->second.size(), f);
-        rewind(f);
-    }
-    if (f != nullptr)
-        ++g_shell->open_streams;
+    rewind(f);
+    ++g_shell->open_streams;
     return f;
 }
 
@@ -51,10 +49,9 @@ int fake_close(FILE *f)
 
 time_t fake_now(time_t *out)
 {
-    time_t t = 1700000000;
     if (out != nullptr)
-        *out = t;
-    return t;
+        *out = 1700000000;
+    return 1700000000;
 }
 
 unsigned int fake_sleep(unsigned int) { return 0; }
@@ -72,11 +69,16 @@ int fake_close_sock(void *client, unsigned int)
     return 0;
 }
 
-void reply_text(char *reply, const std::string &text)
+// The list reply: key, field string "FIELD value", ..., and a final '\0'.
+std::string list_reply(const std::string &table, const std::string &field)
 {
-    size_t n = std::min(text.size(), size_t{PARSER_REPLY_MAX - 1});
-    memcpy(reply, text.data(), n);
-    reply[n] = '\0';
+    std::string out;
+    for (const auto &kv : g_db->tables[table]) {
+        auto f = kv.second.find(field);
+        if (f != kv.second.end())
+            out += kv.first + '\0' + field + " " + f->second + '\0';
+    }
+    return out + '\0';
 }
 
 int fake_gen_cmd(void *client, char *reply, ...)
@@ -90,88 +92,60 @@ int fake_gen_cmd(void *client, char *reply, ...)
     va_end(ap);
     g_db->commands.push_back(w);
 
-    std::string table, key;
-    bool has_key = false;
-    for (size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "-t" && i + 1 < w.size()) {
+    std::string table, key, text = "OK";
+    for (size_t i = 1; i + 1 < w.size(); ++i) {
+        if (w[i] == "-t") {
             table = w[++i];
-        } else if (w[i] == "-k" && i + 1 < w.size()) {
+        } else if (w[i] == "-k") {
             key = w[++i];
-            has_key = true;
-        } else if (w[i] == "-g" && i + 1 < w.size()) {
-            reply_text(reply, g_db->get(table, key, w[++i]));
-            return 0;
+        } else if (w[i] == "-g") {
+            text = g_db->get(table, key, w[++i]);
         } else if (w[i] == "-f" && i + 2 < w.size() && w[i + 2] == "-l") {
-            const std::string field = w[i + 1];
-            if (g_db->use_raw_list) {
-                memcpy(reply, g_db->raw_list_reply.data(), g_db->raw_list_reply.size());
-                return 0;
-            }
-            std::string out;
-            for (const auto &kv : g_db->tables[table]) {
-                auto f = kv.second.find(field);
-                if (f == kv.second.end())
-                    continue;
-                out += kv.first;
-                out += '\0';
-                out += field + " " + f->second;
-                out += '\0';
-            }
-            out += '\0';
-            memcpy(reply, out.data(), std::min(out.size(), size_t{PARSER_LIST_REPLY_MAX}));
+            const std::string r = !g_db->raw_list_reply.empty() ? g_db->raw_list_reply : list_reply(table, w[i + 1]);
+            memcpy(reply, r.data(), std::min(r.size(), size_t{PARSER_LIST_REPLY_MAX}));
             return 0;
         } else if (w[i] == "-f" && i + 3 < w.size() && w[i + 2] == "-s") {
-            if (has_key) {
-                auto &keys = g_db->tables[table];
-                for (auto &kv : keys) {
-                    if (kv.first == key)
-                        kv.second[w[i + 1]] = w[i + 3];
-                }
+            for (auto &kv : g_db->tables[table]) {
+                if (kv.first == key)
+                    kv.second[w[i + 1]] = w[i + 3];
             }
             i += 3;
         }
     }
-    reply_text(reply, "OK");
+    size_t n = std::min(text.size(), size_t{PARSER_REPLY_MAX - 1});
+    memcpy(reply, text.data(), n);
+    reply[n] = '\0';
     return 0;
 }
-
-}  // namespace
 
 parser_module g_fake_module = {nullptr, nullptr, nullptr, nullptr, fake_init_sock, nullptr, nullptr,
                                fake_close_sock, fake_gen_cmd};
 
+}  // namespace
+
 void FakeDb::put(const std::string &table, const std::string &key, const std::string &field, const std::string &value)
 {
-    auto &keys = tables[table];
-    for (auto &kv : keys) {
+    for (auto &kv : tables[table]) {
         if (kv.first == key) {
             kv.second[field] = value;
             return;
         }
     }
-    keys.push_back({key, {{field, value}}});
+    tables[table].push_back({key, {{field, value}}});
 }
 
 std::string FakeDb::get(const std::string &table, const std::string &key, const std::string &field) const
 {
     auto t = tables.find(table);
-    if (t == tables.end())
-        return "N/A";
-    for (const auto &kv : t->second) {
-        if (kv.first != key)
-            continue;
+    for (const auto &kv : t == tables.end() ? std::vector<Row>{} : t->second) {
         auto f = kv.second.find(field);
-        return f == kv.second.end() ? "N/A" : f->second;
+        if (kv.first == key && f != kv.second.end())
+            return f->second;
     }
     return "N/A";
 }
 
-std::vector<Words> FakeDb::take()
-{
-    std::vector<Words> out;
-    out.swap(commands);
-    return out;
-}
+std::vector<Words> FakeDb::take() { return std::exchange(commands, {}); }
 
 std::string read_file(const std::string &path)
 {
@@ -201,9 +175,9 @@ void CollectionTest::SetUp()
     wlan_debug_flag_name = strdup(trace_flag_.c_str());
 
     strcpy(wtp_mac_str, "00:11:22:33:44:55");
-    strcpy(table_name, "WLAN-00:11:22:33:44:55");
-    strcpy(table_name_sta, "STA_STATISTIC-00:11:22:33:44:55");
-    strcpy(mesh_table_name, "MESH_STA_STATISTIC-00:11:22:33:44:55");
+    strcpy(table_name, kWlan.c_str());
+    strcpy(table_name_sta, kSta.c_str());
+    strcpy(mesh_table_name, kMesh.c_str());
     slot_num = 0;
     ch_stat = nullptr;
     setenv("HVKIT_HYBRID_MODE", "0", 1);
@@ -226,22 +200,14 @@ void CollectionTest::TearDown()
     std::filesystem::remove_all(dir_, ec);
 }
 
-std::vector<std::string> CollectionTest::take_commands()
-{
-    std::vector<std::string> out;
-    out.swap(shell_.ran);
-    return out;
-}
+std::vector<std::string> CollectionTest::take_commands() { return std::exchange(shell_.ran, {}); }
 
 std::string CollectionTest::trace_text() const { return read_file(trace_file_); }
 
 void CollectionTest::enable_trace(bool on)
 {
-    if (on) {
-        FILE *f = fopen(trace_flag_.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fclose(f);
-    } else {
+    if (on)
+        std::ofstream(trace_flag_).close();
+    else
         unlink(trace_flag_.c_str());
-    }
 }

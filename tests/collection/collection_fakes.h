@@ -1,7 +1,6 @@
 // Stand-ins for the outside world of the collection code: a shell whose
 // commands answer canned output, an in-memory status database that records
-// every command, a bus sender that keeps the records it was given, and a
-// private folder for the trace file.
+// every command, and a private folder for the trace file.
 #ifndef TESTS_COLLECTION_FAKES_H
 #define TESTS_COLLECTION_FAKES_H
 
@@ -15,6 +14,13 @@
 
 using Words = std::vector<std::string>;
 
+// The tables of the access point 00:11:22:33:44:55, and the driver's listing.
+inline const std::string kSta = "STA_STATISTIC-00:11:22:33:44:55";
+inline const std::string kMesh = "MESH_STA_STATISTIC-00:11:22:33:44:55";
+inline const std::string kWlan = "WLAN-00:11:22:33:44:55";
+inline const std::string kList11 = "wlanconfig wlan-1-1 list sta limited 2>/dev/null";
+inline const std::string kHeader = "ADDR AID CHAN TXRATE RXRATE RSSI MINRSSI MAXRSSI TX RX BANDCAP ACAPS MODE\n";
+
 // The shell: command text -> output. A command not on the list starts and
 // prints nothing; one listed in `unstartable` cannot be started.
 struct FakeShell {
@@ -24,32 +30,26 @@ struct FakeShell {
     int open_streams = 0;
 };
 
-// The status database: tables of keys (in creation order) with fields.
+// The status database: tables of keys (in creation order) with fields, and
+// every command given to it.
 struct FakeDb {
-    std::map<std::string, std::vector<std::pair<std::string, std::map<std::string, std::string>>>> tables;
+    using Row = std::pair<std::string, std::map<std::string, std::string>>;
+    std::map<std::string, std::vector<Row>> tables;
     std::vector<Words> commands;
     int open_clients = 0;
-    // When set, the reply of every list command (raw bytes, copied as is).
-    std::string raw_list_reply;
-    bool use_raw_list = false;
+    std::string raw_list_reply;  // when set, the reply of every list command, copied as is
 
     void put(const std::string &table, const std::string &key, const std::string &field, const std::string &value);
     std::string get(const std::string &table, const std::string &key, const std::string &field) const;
-    // The commands that write ("-s") or read ("-g") since the last call.
-    std::vector<Words> take();
+    std::vector<Words> take();  // the commands since the last call
 };
-
-extern FakeShell *g_shell;
-extern FakeDb *g_db;
-extern parser_module g_fake_module;
 
 class CollectionTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Commands run since the last call.
-    std::vector<std::string> take_commands();
+    std::vector<std::string> take_commands();  // shell commands since the last call
     std::string trace_text() const;
     void enable_trace(bool on);
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "wlan_hvd_parse.h"
 
@@ -16,84 +17,68 @@ staInfo_t blank()
     return s;
 }
 
-TEST(ListingLine, ReadsEveryColumnOfAUsualLine)
+TEST(ListingLine, ColumnsUpToTheFirstUnreadableOneAndTextsCutToTheirFields)
 {
-    staInfo_t s = blank();
-    const char *line =
-        "aa:bb:cc:dd:ee:01 1 36 866M 780M 45 0 0 123456789012 987654321 HE80 x 11ax extra words\n";
-    EXPECT_EQ(hvd_parse_sta_line(line, &s), 8);
-    EXPECT_EQ(s.channel, 36);
-    EXPECT_STREQ(s.txRate, "866M");
-    EXPECT_STREQ(s.rxRate, "780M");
-    EXPECT_EQ(s.sigRSSI, 45);
-    EXPECT_EQ(s.tx, 123456789012ULL);
-    EXPECT_EQ(s.rx, 987654321ULL);
-    EXPECT_STREQ(s.bandcap, "HE80");
-    EXPECT_STREQ(s.dot11Features, "ax");
-}
-
-TEST(ListingLine, StopsAtTheFirstUnreadableColumnAndKeepsLaterFields)
-{
-    staInfo_t s = blank();
-    // Column 6 is not a number: channel and rates are read, the rest stays.
-    EXPECT_EQ(hvd_parse_sta_line("m 1 6 54M 48M weak 0 0 10 20 HT20 x 11n\n", &s), 3);
-    EXPECT_EQ(s.channel, 6);
-    EXPECT_STREQ(s.rxRate, "48M");
-    EXPECT_EQ(s.sigRSSI, 0);
-    EXPECT_EQ(s.tx, 0u);
-    EXPECT_STREQ(s.bandcap, "");
-
-    // Column 13 without its leading "11", or just "11": no features.
-    s = blank();
-    EXPECT_EQ(hvd_parse_sta_line("m 1 6 54M 48M 30 0 0 10 20 HT20 x ac\n", &s), 7);
-    EXPECT_STREQ(s.bandcap, "HT20");
-    EXPECT_STREQ(s.dot11Features, "");
-    s = blank();
-    EXPECT_EQ(hvd_parse_sta_line("m 1 6 54M 48M 30 0 0 10 20 HT20 x 11\n", &s), 7);
-    EXPECT_STREQ(s.dot11Features, "");
-
-    // A short line.
-    s = blank();
-    EXPECT_EQ(hvd_parse_sta_line("m 1\n", &s), 0);
-    EXPECT_EQ(hvd_parse_sta_line("", &s), 0);
-}
-
-TEST(ListingLine, CutsOverlongTextsToTheirFields)
-{
-    staInfo_t s = blank();
-    memset(s.rxRate, 'Z', sizeof s.rxRate);  // must be overwritten, terminated
-    std::string line = "m 1 11 " + std::string(40, 'T') + " " + std::string(40, 'R') + " 50 0 0 1 2 " +
-                       std::string(40, 'B') + " x 11" + std::string(40, 'F') + "\n";
-    EXPECT_EQ(hvd_parse_sta_line(line.c_str(), &s), 8);
-    EXPECT_EQ(std::string(s.txRate), std::string(10, 'T'));
-    EXPECT_EQ(std::string(s.rxRate), std::string(10, 'R'));
-    EXPECT_EQ(s.sigRSSI, 50) << "an over-long word does not shift the columns";
-    EXPECT_EQ(std::string(s.bandcap), std::string(16, 'B'));
-    EXPECT_EQ(std::string(s.dot11Features), std::string(15, 'F'));
+    const std::string T(40, 'T'), R(40, 'R'), B(40, 'B'), F(40, 'F');
+    struct Case {
+        std::string line;
+        int count, channel;
+        std::string tx_rate, rx_rate;
+        int rssi;
+        unsigned long long tx, rx;
+        std::string bandcap, features;
+    } cases[] = {
+        {"aa:bb:cc:dd:ee:01 1 36 866M 780M 45 0 0 123456789012 987654321 HE80 x 11ax extra words\n", 8, 36, "866M",
+         "780M", 45, 123456789012ULL, 987654321, "HE80", "ax"},
+        // Column 6 is not a number: channel and rates are read, the rest stays.
+        {"m 1 6 54M 48M weak 0 0 10 20 HT20 x 11n\n", 3, 6, "54M", "48M", 0, 0, 0, "", ""},
+        // Column 13 without its leading "11", or just "11": no features.
+        {"m 1 6 54M 48M 30 0 0 10 20 HT20 x ac\n", 7, 6, "54M", "48M", 30, 10, 20, "HT20", ""},
+        {"m 1 6 54M 48M 30 0 0 10 20 HT20 x 11\n", 7, 6, "54M", "48M", 30, 10, 20, "HT20", ""},
+        {"m 1\n", 0, 0, "", "", 0, 0, 0, "", ""},
+        {"", 0, 0, "", "", 0, 0, 0, "", ""},
+        // Over-long words are cut, terminated, and do not shift the columns.
+        {"m 1 11 " + T + " " + R + " 50 0 0 1 2 " + B + " x 11" + F + "\n", 8, 11, T.substr(0, 10), R.substr(0, 10),
+         50, 1, 2, B.substr(0, 16), F.substr(0, 15)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        staInfo_t s = blank();
+        if (c.count == 8)
+            memset(s.rxRate, 'Z', sizeof s.rxRate);  // must be overwritten, terminated
+        EXPECT_EQ(hvd_parse_sta_line(c.line.c_str(), &s), c.count);
+        EXPECT_EQ(s.channel, c.channel);
+        if (c.count > 0) {
+            EXPECT_EQ(std::string(s.txRate), c.tx_rate);
+            EXPECT_EQ(std::string(s.rxRate), c.rx_rate);
+        }
+        EXPECT_EQ(s.sigRSSI, c.rssi);
+        EXPECT_EQ(s.tx, c.tx);
+        EXPECT_EQ(s.rx, c.rx);
+        EXPECT_EQ(std::string(s.bandcap), c.bandcap);
+        EXPECT_EQ(std::string(s.dot11Features), c.features);
+    }
 }
 
 TEST(CommandWords, OnlySafeTextsMayStandOnACommandLine)
 {
-    EXPECT_TRUE(hvd_ifname_ok("wlan-1-1"));
-    EXPECT_TRUE(hvd_ifname_ok("  wds-1-9"));
-    EXPECT_TRUE(hvd_ifname_ok("wlan-1-1.10"));
-    EXPECT_FALSE(hvd_ifname_ok(""));
-    EXPECT_FALSE(hvd_ifname_ok("   "));
-    EXPECT_FALSE(hvd_ifname_ok("wlan;reboot"));
-    EXPECT_FALSE(hvd_ifname_ok("wlan-1-1 x"));
-    EXPECT_FALSE(hvd_ifname_ok("$(id)"));
-    EXPECT_FALSE(hvd_ifname_ok("wlan-1-1\n"));
-    EXPECT_FALSE(hvd_ifname_ok("a-very-long-name-1"));
-    EXPECT_FALSE(hvd_ifname_ok(nullptr));
-
-    EXPECT_TRUE(hvd_mac_ok("aa:bb:cc:dd:ee:ff"));
-    EXPECT_FALSE(hvd_mac_ok("aa:bb\" ; rm -rf / ; \""));
-    EXPECT_FALSE(hvd_mac_ok(""));
-
-    EXPECT_TRUE(hvd_tool_ok("wlanconfig"));
-    EXPECT_TRUE(hvd_tool_ok("/usr/sbin/iwpriv"));
-    EXPECT_FALSE(hvd_tool_ok("iwpriv; reboot"));
-    EXPECT_FALSE(hvd_tool_ok(""));
+    struct Case {
+        bool (*ok)(const char *);
+        const char *text;
+        bool expected;
+    } cases[] = {
+        {hvd_ifname_ok, "wlan-1-1", true},       {hvd_ifname_ok, "  wds-1-9", true},
+        {hvd_ifname_ok, "wlan-1-1.10", true},    {hvd_ifname_ok, "", false},
+        {hvd_ifname_ok, "   ", false},           {hvd_ifname_ok, "wlan;reboot", false},
+        {hvd_ifname_ok, "wlan-1-1 x", false},    {hvd_ifname_ok, "$(id)", false},
+        {hvd_ifname_ok, "wlan-1-1\n", false},    {hvd_ifname_ok, "a-very-long-name-1", false},
+        {hvd_ifname_ok, nullptr, false},         {hvd_mac_ok, "aa:bb:cc:dd:ee:ff", true},
+        {hvd_mac_ok, "aa:bb\" ; rm -rf / ; \"", false}, {hvd_mac_ok, "", false},
+        {hvd_tool_ok, "wlanconfig", true},       {hvd_tool_ok, "/usr/sbin/iwpriv", true},
+        {hvd_tool_ok, "iwpriv; reboot", false},  {hvd_tool_ok, "", false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.ok(c.text), c.expected) << (c.text != nullptr ? c.text : "(null)");
 
     char buf[8];
     EXPECT_TRUE(hvd_format(buf, sizeof buf, "%s", "1234567"));
@@ -101,17 +86,20 @@ TEST(CommandWords, OnlySafeTextsMayStandOnACommandLine)
     EXPECT_STREQ(buf, "") << "a line that does not fit is not left cut short";
 }
 
-TEST(ShellConfig, VapConfigurationRowsDropTheBlankAfterTheColon)
+void apply(void (*fn)(char *, staInfo_t *, bool *), std::vector<std::string> lines, staInfo_t *s, bool *err)
+{
+    for (std::string &l : lines)
+        fn(l.data(), s, err);
+}
+
+TEST(ShellConfig, VapRowsDropTheBlankAfterTheColonMeshLinkRowsKeepIt)
 {
     staInfo_t s = blank();
     bool err = false;
-    char l1[] = "  SSID: office\n";
-    char l2[] = "  SSID_profile: prof-office\r\n";
-    char l3[] = "  Security: WPA2-PSK\n";
-    char l4[] = "  Security_profile: sec-office\n";
-    char l5[] = "  Other: x\n";
-    for (char *l : {l1, l2, l3, l4, l5})
-        hvd_apply_wlan_line(l, &s, &err);
+    apply(hvd_apply_wlan_line,
+          {"  SSID: office\n", "  SSID_profile: prof-office\r\n", "  Security: WPA2-PSK\n",
+           "  Security_profile: sec-office\n", "  Other: x\n"},
+          &s, &err);
     EXPECT_FALSE(err);
     EXPECT_STREQ(s.ssid, "office");
     EXPECT_STREQ(s.ssidProfileName, "prof-office");
@@ -120,51 +108,35 @@ TEST(ShellConfig, VapConfigurationRowsDropTheBlankAfterTheColon)
 
     // Prefixes compare over their own length, two leading blanks included.
     staInfo_t t = blank();
-    char m1[] = "SSID: nope\n";
-    char m2[] = "  SSIDX: yes\n";
-    char m3[] = "  Security_profileZ: sp\n";
-    char m4[] = "  SSID\n";  // no value
-    for (char *l : {m1, m2, m3, m4})
-        hvd_apply_wlan_line(l, &t, &err);
+    apply(hvd_apply_wlan_line, {"SSID: nope\n", "  SSIDX: yes\n", "  Security_profileZ: sp\n", "  SSID\n"}, &t, &err);
     EXPECT_STREQ(t.ssid, "yes");
     EXPECT_STREQ(t.security, "") << "a Security_profile line never fills the security text";
     EXPECT_STREQ(t.secProfileName, "sp");
-
     // The test is made on the value less its first character.
-    char ok[] = "  SSID: Parse error at word 3\n";
-    hvd_apply_wlan_line(ok, &t, &err);
+    apply(hvd_apply_wlan_line, {"  SSID: Parse error at word 3\n"}, &t, &err);
     EXPECT_FALSE(err);
-    char pe[] = "  SSID:  Parse error at word 3\n";
-    hvd_apply_wlan_line(pe, &t, &err);
-    EXPECT_TRUE(err);
-}
-
-TEST(ShellConfig, MeshLinkRowsKeepTheWholeValue)
-{
-    staInfo_t s = blank();
-    bool err = false;
-    char l1[] = "  WDS_SSID: backhaul\n";
-    char l2[] = "  WDS_profile: wds-prof\n";
-    char l3[] = "  Security: WPA3-Personal\n";
-    char l4[] = "  Security_profile: wds-sec\n";
-    for (char *l : {l1, l2, l3, l4})
-        hvd_apply_wds_line(l, &s, &err);
-    EXPECT_STREQ(s.ssid, " backhaul");
-    EXPECT_STREQ(s.ssidProfileName, " wds-prof");
-    EXPECT_STREQ(s.security, " WPA3-Personal");
-    EXPECT_STREQ(s.secProfileName, " wds-sec");
-    EXPECT_FALSE(err);
-    char pe[] = "x: Parse error\n";
-    hvd_apply_wds_line(pe, &s, &err);
+    apply(hvd_apply_wlan_line, {"  SSID:  Parse error at word 3\n"}, &t, &err);
     EXPECT_TRUE(err);
 
+    staInfo_t m = blank();
+    err = false;
+    apply(hvd_apply_wds_line,
+          {"  WDS_SSID: backhaul\n", "  WDS_profile: wds-prof\n", "  Security: WPA3-Personal\n",
+           "  Security_profile: wds-sec\n"},
+          &m, &err);
+    EXPECT_STREQ(m.ssid, " backhaul");
+    EXPECT_STREQ(m.ssidProfileName, " wds-prof");
+    EXPECT_STREQ(m.security, " WPA3-Personal");
+    EXPECT_STREQ(m.secProfileName, " wds-sec");
+    EXPECT_FALSE(err);
+    apply(hvd_apply_wds_line, {"x: Parse error\n"}, &m, &err);
+    EXPECT_TRUE(err);
     // Long values are cut to their fields, terminated.
-    std::string longline = "  WDS_SSID:" + std::string(100, 'S') + "\n";
-    std::string longprof = "  Security_profile:" + std::string(100, 'P') + "\n";
-    hvd_apply_wds_line(longline.data(), &s, &err);
-    hvd_apply_wds_line(longprof.data(), &s, &err);
-    EXPECT_EQ(strlen(s.ssid), sizeof s.ssid - 1);
-    EXPECT_EQ(strlen(s.secProfileName), sizeof s.secProfileName - 1);
+    apply(hvd_apply_wds_line,
+          {"  WDS_SSID:" + std::string(100, 'S') + "\n", "  Security_profile:" + std::string(100, 'P') + "\n"}, &m,
+          &err);
+    EXPECT_EQ(strlen(m.ssid), sizeof m.ssid - 1);
+    EXPECT_EQ(strlen(m.secProfileName), sizeof m.secProfileName - 1);
 }
 
 TEST(InterfaceTable, CountsOnlyTheRadiosInterfacesAndSumsTheirColumns)
@@ -193,9 +165,9 @@ TEST(InterfaceTable, CountsOnlyTheRadiosInterfacesAndSumsTheirColumns)
 TEST(NetDev, SkipsSubInterfacesAndKeepsValuesALineDoesNotSupply)
 {
     hvd_netdev_values v{};
-    EXPECT_FALSE(hvd_netdev_line("wlan-1-1.10: 1 2 3 4 5 6 7 8 9 10 11", 1, &v));
-    EXPECT_FALSE(hvd_netdev_line("  eth0: 1 2 3 4 5 6 7 8 9 10 11", 1, &v));
-    EXPECT_FALSE(hvd_netdev_line("wlan-2-1: 1 2 3 4 5 6 7 8 9 10 11", 1, &v));
+    for (const char *other : {"wlan-1-1.10: 1 2 3 4 5 6 7 8 9 10 11", "  eth0: 1 2 3 4 5 6 7 8 9 10 11",
+                              "wlan-2-1: 1 2 3 4 5 6 7 8 9 10 11"})
+        EXPECT_FALSE(hvd_netdev_line(other, 1, &v)) << other;
     EXPECT_TRUE(hvd_netdev_line("  wlan-1-1: 5000000000 20 3 0 0 0 0 0 6000000000 30 4 0 0 0 0 0", 1, &v));
     EXPECT_EQ(v.rx_bytes, 5000000000ULL);
     EXPECT_EQ(v.rx_packets, 20);
@@ -214,16 +186,16 @@ TEST(NetDev, SkipsSubInterfacesAndKeepsValuesALineDoesNotSupply)
     EXPECT_EQ(v.rx_bytes, 7u);
 }
 
-TEST(ErrorRate, IsWholePercentOfFramesPlusErrors)
+TEST(ErrorRate, IsWholePercentOfFramesPlusErrorsNeverNegative)
 {
-    EXPECT_EQ(hvd_err_rate(900, 100.0f), 10u);
-    EXPECT_EQ(hvd_err_rate(1, 3.0f), 75u);
-    EXPECT_EQ(hvd_err_rate(1000, 10.0f), 0u);
-    EXPECT_EQ(hvd_err_rate(0, 50.0f), 0u);
-    EXPECT_EQ(hvd_err_rate(10, 0.0f), 0u);
-    EXPECT_EQ(hvd_err_rate(5, -10.0f), 0u) << "a divisor not above 0";
-    EXPECT_EQ(hvd_err_rate(10, -5.0f), 0u) << "never a negative rate";
-    EXPECT_EQ(hvd_err_rate(1, 1e30f), 100u);
+    struct Case {
+        uint32_t frames;
+        float errors;
+        uint32_t rate;
+    } cases[] = {{900, 100.0f, 10}, {1, 3.0f, 75}, {1000, 10.0f, 0}, {0, 50.0f, 0},
+                 {10, 0.0f, 0},      {5, -10.0f, 0}, {10, -5.0f, 0},  {1, 1e30f, 100}};
+    for (const Case &c : cases)
+        EXPECT_EQ(hvd_err_rate(c.frames, c.errors), c.rate) << c.frames << " frames, " << c.errors << " errors";
 }
 
 }  // namespace

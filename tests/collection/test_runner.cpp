@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
 
@@ -35,26 +34,26 @@ protected:
     }
 };
 
-TEST_F(RunnerTest, HandsBackOutputAndStatus)
+TEST_F(RunnerTest, HandsBackOutputAndStatusOfSeveralStreamsOpenAtOnce)
 {
-    FILE *f = rrm_cmd_open("printf 'one\\ntwo\\n'; exit 3", "r");
-    ASSERT_NE(f, nullptr);
+    FILE *a = rrm_cmd_open("printf 'one\\ntwo\\n'; exit 3", "r");
+    FILE *b = rrm_cmd_open("echo b", "r");
+    FILE *empty = rrm_cmd_open("true", "r");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(empty, nullptr) << "no output: an empty stream, not a failure";
+    EXPECT_EQ(read_all(b), "b\n");
     char line[16];
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+    ASSERT_NE(fgets(line, sizeof line, a), nullptr);
     EXPECT_STREQ(line, "one\n");
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
-    EXPECT_STREQ(line, "two\n");
-    EXPECT_EQ(fgets(line, sizeof line, f), nullptr);
-    EXPECT_TRUE(feof(f));
-    int st = rrm_cmd_close(f);
+    EXPECT_EQ(read_all(a), "two\n");
+    EXPECT_TRUE(feof(a));
+    EXPECT_EQ(fgetc(empty), EOF);
+    int st = rrm_cmd_close(a);
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 3);
-
-    // No output: an empty stream, not a failure.
-    f = rrm_cmd_open("true", "r");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(fgetc(f), EOF);
-    EXPECT_EQ(rrm_cmd_close(f), 0);
+    EXPECT_EQ(rrm_cmd_close(b), 0);
+    EXPECT_EQ(rrm_cmd_close(empty), 0);
 
     // Only reading is offered.
     EXPECT_EQ(rrm_cmd_open("true", "w"), nullptr);
@@ -67,13 +66,10 @@ TEST_F(RunnerTest, HangingCommandIsEndedWithItsWholeGroup)
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string pidfile = std::string(tmpl) + "/pid";
     rrm_cmd_timeout_ms = 300;
-    auto t0 = std::chrono::steady_clock::now();
     // A child in the background keeps the output open; both must go.
     std::string cmd = "echo partial; sleep 30 & echo $! > " + pidfile + "; wait";
     FILE *f = rrm_cmd_open(cmd.c_str(), "r");
-    auto elapsed = std::chrono::steady_clock::now() - t0;
     ASSERT_NE(f, nullptr);
-    EXPECT_LT(elapsed, std::chrono::seconds(10));
     EXPECT_EQ(read_all(f), "") << "a command that timed out printed nothing";
     rrm_cmd_close(f);
 
@@ -98,18 +94,6 @@ TEST_F(RunnerTest, OutputIsBoundedInMemory)
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(read_all(f), std::string(1000, 'x'));
     EXPECT_EQ(rrm_cmd_close(f), 0);
-}
-
-TEST_F(RunnerTest, SeveralStreamsOpenAtOnce)
-{
-    FILE *a = rrm_cmd_open("echo a", "r");
-    FILE *b = rrm_cmd_open("echo b; exit 1", "r");
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(read_all(b), "b\n");
-    EXPECT_EQ(read_all(a), "a\n");
-    EXPECT_EQ(WEXITSTATUS(rrm_cmd_close(b)), 1);
-    EXPECT_EQ(rrm_cmd_close(a), 0);
 }
 
 }  // namespace

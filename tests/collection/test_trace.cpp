@@ -58,18 +58,12 @@ TEST_F(TraceTest, FlagFileSwitchesTracingAndArgumentsAreNotEvaluatedWhileOff)
 TEST_F(TraceTest, RestartsAtTheSizeLimitWithTheBanner)
 {
     const std::string banner = "####### Debug file too large, overwrite it #######\n\r";
-    {
-        std::ofstream f(trace_file_, std::ios::binary);
-        f << std::string(DBG_FILE_SIZE - 1, 'x');
-    }
+    std::ofstream(trace_file_, std::ios::binary) << std::string(DBG_FILE_SIZE - 1, 'x');
     debug_log_to_file("one\n");
     std::string text = trace_text();
     EXPECT_EQ(text.size(), DBG_FILE_SIZE - 1 + stamp().size() + 2 + 4) << "appended below the limit";
 
-    {
-        std::ofstream f(trace_file_, std::ios::binary | std::ios::trunc);
-        f << std::string(DBG_FILE_SIZE, 'x');
-    }
+    std::ofstream(trace_file_, std::ios::binary | std::ios::trunc) << std::string(DBG_FILE_SIZE, 'x');
     debug_log_to_file("two %d\n", 2);
     EXPECT_EQ(trace_text(), banner + "[" + stamp() + "]two 2\n");
 
@@ -82,10 +76,7 @@ TEST_F(TraceTest, RestartsAtTheSizeLimitWithTheBanner)
 TEST_F(TraceTest, NeverWritesThroughASymbolicOrHardLink)
 {
     const std::string victim = dir_ + "/victim";
-    {
-        std::ofstream f(victim);
-        f << "keep";
-    }
+    std::ofstream(victim) << "keep";
     ASSERT_EQ(symlink(victim.c_str(), trace_file_.c_str()), 0);
     debug_log_to_file("through the link\n");
     EXPECT_EQ(read_file(victim), "keep");
