@@ -51,12 +51,8 @@ bool can_simulate(std::string *why)
 std::string q(const std::string &word)
 {
     std::string r = "'";
-    for (char c : word) {
-        if (c == '\'')
-            r += "'\\''";
-        else
-            r.push_back(c);
-    }
+    for (char c : word)
+        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return r + "'";
 }
 
@@ -163,17 +159,13 @@ std::string SimAp::get(const std::string &table, const std::string &key, const s
 std::vector<std::string> SimAp::keys(const std::string &table, const std::string &field)
 {
     std::string out;
-    run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -f " + q(field) +
-            " -l",
+    run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -f " + q(field) + " -l",
         &out);
     std::vector<std::string> r;
     std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            r.push_back(line.substr(0, tab));
-    }
+    for (std::string line; std::getline(in, line);)
+        if (line.find('\t') != std::string::npos)
+            r.push_back(line.substr(0, line.find('\t')));
     return r;
 }
 
@@ -181,8 +173,7 @@ std::vector<std::string> SimAp::lines_with(const std::string &rel, const std::st
 {
     std::vector<std::string> r;
     std::istringstream in(file(rel));
-    std::string line;
-    while (std::getline(in, line))
+    for (std::string line; std::getline(in, line);)
         if (line.find(text) != std::string::npos)
             r.push_back(line);
     return r;
