@@ -217,12 +217,10 @@ TEST_F(NetlinkTest, ChannelWidthFromTheEvent)
     for (const auto &c : cases) {
         stat_[0].hvUmacBandId = 2;
         feed(nlmsg::event_message("wlan-1-3", nlmsg::channel_event(100, c.ext, c.vht1, c.vht2)));
-        EXPECT_EQ(c.width, stat_[0].ch_width) << int(c.ext) << " " << int(c.vht1) << " " << int(c.vht2);
-        EXPECT_EQ(100, stat_[0].dcsChann);
-        EXPECT_EQ(c.ext, stat_[0].extOffset);
-        EXPECT_EQ(c.vht1, stat_[0].vht_ch_freq);
-        EXPECT_EQ(c.vht2, stat_[0].vht_ch_freq2);
-        EXPECT_EQ(2, stat_[0].hvUmacBandId);  // this path leaves the band alone
+        // Width, channel, offsets; this path leaves the band alone.
+        const capwapWlanStatis_t &r = stat_[0];
+        EXPECT_EQ(std::tuple(c.width, 100, int(c.ext), int(c.vht1), int(c.vht2), 2),
+                  std::tuple(r.ch_width, int(r.dcsChann), int(r.extOffset), int(r.vht_ch_freq), int(r.vht_ch_freq2), int(r.hvUmacBandId)));
     }
     EXPECT_EQ(0, stat_[1].dcsChann);
     EXPECT_TRUE(take_commands().empty());
