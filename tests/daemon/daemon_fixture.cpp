@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "conf_init.h"
 #include "fake_sta_lib.h"
@@ -16,7 +15,6 @@
 
 namespace {
 
-DaemonTest *current = nullptr;
 std::string conf_dir;
 std::vector<std::string> commands;
 
@@ -35,6 +33,21 @@ time_t fixed_now(time_t *out)
     if (out != nullptr)
         *out = DaemonTest::kNow;
     return DaemonTest::kNow;
+}
+
+// A database command outside the trace.
+std::string db_run(const std::string &trace, std::vector<const char *> args)
+{
+    unsetenv("STATUSDB_TRACE");
+    parser_module *db = parser_open("dbcmd");
+    void *client = db->init_sock(0);
+    char reply[MAX_BUF_LEN] = {};
+    args.resize(8, nullptr);
+    db->gen_cmd(client, reply, "dbctl", args[0], args[1], args[2], args[3], args[4], args[5],
+                args[6], args[7], (char *)0);
+    db->close_sock(client, 0);
+    setenv("STATUSDB_TRACE", trace.c_str(), 1);
+    return reply;
 }
 
 std::vector<std::string> read_lines(const std::string &path)
@@ -60,29 +73,17 @@ void DaemonTest::SetUp()
     setenv("COMMON_LOG_DIR", (dir_ + "/log").c_str(), 1);
     setenv("WPA3_WLAN_CONF_DIR", conf_dir.c_str(), 1);
     unsetenv("HVKIT_SLOT_NUM");
-    SetUpWorldCommands();
+    rrm_seam.cmd_open = world_cmd_open;
+    rrm_seam.now = fixed_now;
     commands.clear();
     fake_sta::reset();
     snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", kApMac);
     CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
     trace_seen_ = 0;
-    current = this;
 
-    // The tables start-up makes, outside the trace.
-    unsetenv("STATUSDB_TRACE");
-    parser_module *db = parser_open("dbcmd");
-    void *client = db->init_sock(0);
-    char reply[MAX_BUF_LEN];
+    // The tables start-up makes.
     for (const std::string *t : {&wlan_table_, &sta_table_, &mesh_table_})
-        db->gen_cmd(client, reply, "dbctl", "-a", t->c_str(), (char *)0);
-    db->close_sock(client, 0);
-    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
-}
-
-void DaemonTest::SetUpWorldCommands()
-{
-    rrm_seam.cmd_open = world_cmd_open;
-    rrm_seam.now = fixed_now;
+        db_run(dir_ + "/trace", {"-a", t->c_str()});
 }
 
 void DaemonTest::TearDown()
@@ -91,7 +92,6 @@ void DaemonTest::TearDown()
         stdout_text();
     rrm_seam_reset();
     CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
-    current = nullptr;
     ASSERT_EQ(0, system(("rm -rf " + dir_).c_str()));
 }
 
@@ -122,16 +122,8 @@ std::vector<std::string> DaemonTest::log_lines()
 std::string DaemonTest::db_get(const std::string &table, const std::string &key,
                                const std::string &field)
 {
-    // Reads stay out of the command trace.
-    unsetenv("STATUSDB_TRACE");
-    parser_module *db = parser_open("dbcmd");
-    void *client = db->init_sock(0);
-    char reply[MAX_BUF_LEN] = {};
-    db->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
-                field.c_str(), (char *)0);
-    db->close_sock(client, 0);
-    setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
-    return reply;
+    return db_run(dir_ + "/trace",
+                  {"-t", table.c_str(), "-k", key.c_str(), "-g", field.c_str()});
 }
 
 void DaemonTest::write_wlan_conf(int radio, const std::string &text)

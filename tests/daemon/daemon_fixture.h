@@ -9,21 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "oxwlan_builders.h"
-
 class DaemonTest : public ::testing::Test {
 public:
     static constexpr const char *kApMac = "00:11:22:33:44:55";
     static constexpr long kNow = 1700000000;
 
 protected:
-
     void SetUp() override;
     void TearDown() override;
 
-    // Shell commands read this world's configuration files; the clock is
-    // fixed at kNow. Done by SetUp; again after a test replaced the seam.
-    void SetUpWorldCommands();
     // Lines of the database command trace written since the last call.
     std::vector<std::string> take_trace();
     // Every shell command run since the last call.

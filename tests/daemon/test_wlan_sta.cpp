@@ -14,6 +14,15 @@ const std::string kKey = "aa:bb:cc:00:01:02";
 
 using Lines = std::vector<std::string>;
 
+oxwlan_req_data sta_record(const unsigned char (&mac)[6], const char *security = "NONE")
+{
+    oxwlan_req_data req;
+    memset(&req, 0, sizeof req);
+    memcpy(req.u.sta.macaddr, mac, 6);
+    memcpy(req.u.sta.security, security, strnlen(security, sizeof req.u.sta.security));
+    return req;
+}
+
 class Recorder : public DaemonTest {
 protected:
     oxwlan_req_data assoc_record(const char *security = "NONE")
