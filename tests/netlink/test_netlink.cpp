@@ -46,14 +46,6 @@ std::vector<std::string> take(const std::string &path, size_t &seen)
     return fresh;
 }
 
-std::string joined(const std::vector<std::string> &lines)
-{
-    std::string all;
-    for (const std::string &l : lines)
-        all += l + "\n";
-    return all;
-}
-
 Bytes with_attr(Bytes msg, uint16_t nla_len, uint16_t nla_type)
 {
     oxwlan_nlattr a = {nla_len, nla_type};
@@ -79,8 +71,6 @@ protected:
         std::ofstream{flag_file_};
         ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sp_));
         memset(stat_, 0, sizeof stat_);
-        for (capwapWlanStatis_t &s : stat_)
-            s.hvUmacBandId = -1;
         fake_sta::reset();
         db({"-a", kStaTable});
     }
@@ -192,7 +182,7 @@ TEST_F(NetlinkTest, FramingAndDispatch)
         stat_[0].dcsChann = 0;
         feed(cases[i].datagram);
         std::vector<std::string> traces = take_traces();
-        ASSERT_EQ(cases[i].trace ? 1u : 0u, traces.size()) << "case " << i << "\n" << joined(traces);
+        ASSERT_EQ(cases[i].trace ? 1u : 0u, traces.size()) << "case " << i << "\n" << ::testing::PrintToString(traces);
         EXPECT_TRUE(!cases[i].trace || traces[0].ends_with(cases[i].trace)) << "case " << i << ": " << traces[0];
         EXPECT_EQ(cases[i].chan, stat_[0].dcsChann) << "case " << i;
     }
@@ -237,7 +227,7 @@ TEST_F(NetlinkTest, ChannelEventSlotBounds)
         feed(nlmsg::event_message(name, ev));
     EXPECT_EQ(0, memcmp(before, stat_, sizeof before));
     std::vector<std::string> traces = take_traces();
-    ASSERT_EQ(1u, traces.size()) << joined(traces);
+    ASSERT_EQ(1u, traces.size()) << ::testing::PrintToString(traces);
     EXPECT_NE(std::string::npos, traces[0].find("interface name not terminated, channel event dropped"));
 
     // Any first piece names a radio.
@@ -300,9 +290,9 @@ TEST_F(NetlinkTest, SsidEventWritesEveryVapOfEverySlot)
         CAPWAP_MODEL_SLOT_NUM = const_cast<char *>(slots);
         feed(nlmsg::event_message("wlan-1-1", ev));
         std::vector<std::string> cmds = take_commands();
-        ASSERT_EQ(count, cmds.size()) << slots << "\n" << joined(cmds);
+        ASSERT_EQ(count, cmds.size()) << slots << "\n" << ::testing::PrintToString(cmds);
         const std::string last = "dbctl -t WLAN-00:11:22:33:44:55 -k SLOT-" + std::to_string(count / 8 - 1) + " -f VAP_7_MAC -s ";
-        EXPECT_TRUE(count == 0 || cmds.back().find(last) == 0) << joined(cmds);
+        EXPECT_TRUE(count == 0 || cmds.back().find(last) == 0) << ::testing::PrintToString(cmds);
     }
 }
 
