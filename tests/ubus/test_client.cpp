@@ -1,8 +1,8 @@
 // The client library, first against a scripted daemon (the captured requests
-// byte for byte, deliveries before a request's answer, bad messages, the loss
-// of the connection), then with the bus daemon and the tool as processes on a
-// private socket: listeners and patterns, a raw 640-byte record, clients that
-// misbehave, and the daemon going away under a client.
+// byte for byte, deliveries ahead of an answer, bad messages, the lost
+// connection), then with the bus daemon and the tool as processes on a
+// private socket: listeners and patterns, a raw 640-byte record, clients
+// that misbehave, and the daemon going away under a client.
 
 #include <gtest/gtest.h>
 
@@ -13,22 +13,26 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace ubustest;
-using namespace std::string_literals;
 
 namespace {
 
-// A handler that records the names and payloads of what it is handed.
+// A handler that records the names and payloads it is handed.
 struct Listener {
 	struct ubus_event_handler h = {};
 	std::vector<std::string> names;
@@ -44,10 +48,10 @@ struct Listener {
 	}
 };
 
-Bytes payload(const struct blob_buf &b)
+using Ctx = std::unique_ptr<struct ubus_context, decltype(&ubus_free)>;
+Ctx connect(const std::string &path)
 {
-	const auto *p = static_cast<const uint8_t *>(blob_data(b.head));
-	return Bytes(p, p + blob_len(b.head));
+	return Ctx(ubus_connect(path.c_str()), ubus_free);
 }
 
 int g_lost = 0;
@@ -56,22 +60,64 @@ void on_lost(struct ubus_context *)
 	g_lost++;
 }
 
-// One read callback once the connection has input.
-void serve_once(struct ubus_context *ctx)
+bool readable(int fd, int ms)
 {
-	struct pollfd p = {ctx->sock.fd, POLLIN, 0};
-	ASSERT_EQ(poll(&p, 1, 5000), 1);
-	ctx->sock.cb(&ctx->sock, ULOOP_READ);
+	struct pollfd p = {fd, POLLIN, 0};
+	return poll(&p, 1, ms) == 1;
+}
+
+// One read callback once the connection has input.
+void serve_once(const Ctx &c)
+{
+	ASSERT_TRUE(readable(c->sock.fd, 5000));
+	c->sock.cb(&c->sock, ULOOP_READ);
 }
 
 // Serves the connection for up to `ms` milliseconds, as a level-triggered watcher would.
-void pump(struct ubus_context *ctx, int ms)
+void pump(const Ctx &c, int ms)
 {
-	for (int left = ms; left > 0 && !ctx->sock.eof; left -= 10) {
-		struct pollfd p = {ctx->sock.fd, POLLIN, 0};
-		if (poll(&p, 1, 10) > 0)
-			ctx->sock.cb(&ctx->sock, ULOOP_READ);
-	}
+	for (int left = ms; left > 0 && !c->sock.eof; left -= 10)
+		if (readable(c->sock.fd, 10))
+			c->sock.cb(&c->sock, ULOOP_READ);
+}
+
+bool read_exact(int fd, uint8_t *p, size_t n, int ms = 5000)
+{
+	return readable(fd, ms) && recv(fd, p, n, MSG_WAITALL) == static_cast<ssize_t>(n);
+}
+
+void put(int fd, const std::string &h, size_t from = 0, size_t to = SIZE_MAX)
+{
+	const Bytes b = hex(h);
+	to = std::min(to, b.size());
+	ASSERT_EQ(send(fd, b.data() + from, to - from, MSG_NOSIGNAL), static_cast<ssize_t>(to - from));
+}
+
+// Reads one whole bus message (header, root); empty on failure.
+Bytes read_msg(int fd)
+{
+	Bytes m(12);
+	if (!read_exact(fd, m.data(), 12))
+		return {};
+	m.resize(8 + std::max<size_t>(4, (size_t(m[9]) << 16) | (size_t(m[10]) << 8) | m[11]));
+	return m.size() == 12 || read_exact(fd, m.data() + 12, m.size() - 12) ? m : Bytes{};
+}
+
+void expect(int fd, const std::string &h)
+{
+	EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(h)));
+}
+
+int connect_raw(const std::string &path)
+{
+	struct sockaddr_un sun = {};
+	sun.sun_family = AF_UNIX;
+	memcpy(sun.sun_path, path.c_str(), std::min(path.size() + 1, sizeof(sun.sun_path) - 1));
+	const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) == 0)
+		return fd;
+	close(fd);
+	return -1;
 }
 
 // A listening socket whose single connection is served by `script` on a thread.
@@ -79,7 +125,6 @@ class FakeDaemon {
 public:
 	FakeDaemon(const std::string &path, std::function<void(int)> script) : path_(path)
 	{
-		lfd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 		struct sockaddr_un sun = {};
 		sun.sun_family = AF_UNIX;
 		memcpy(sun.sun_path, path.c_str(), path.size() + 1);
@@ -87,10 +132,8 @@ public:
 		EXPECT_EQ(listen(lfd_, 4), 0);
 		th_ = std::thread([this, script] {
 			const int fd = accept(lfd_, nullptr, nullptr);
-			if (fd >= 0) {
-				script(fd);
-				close(fd);
-			}
+			script(fd);
+			close(fd);
 		});
 	}
 	~FakeDaemon()
@@ -102,22 +145,22 @@ public:
 
 private:
 	std::string path_;
-	int lfd_;
+	int lfd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	std::thread th_;
 };
 
-void put(int fd, const std::string &h)
-{
-	const Bytes b = hex(h);
-	ASSERT_TRUE(write_all(fd, b.data(), b.size()));
-}
-
-void expect(int fd, const std::string &h)
-{
-	EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(h)));
-}
-
 const char *kHello = "00 00 00 00 4c e4 ed 7e 00 00 00 04";
+const char *kOk = "00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00"; // STATUS 0 but for the seq
+
+// A fresh private directory, removed with its files.
+struct TempDir {
+	std::string path = [] {
+		std::string t = std::filesystem::temp_directory_path() / "ubustest.XXXXXX";
+		return mkdtemp(t.data()) ? t : "";
+	}();
+	~TempDir() { std::filesystem::remove_all(path); }
+	std::string file(const std::string &name) const { return path + "/" + name; }
+};
 
 class ClientTest : public ::testing::Test {
 protected:
@@ -135,19 +178,19 @@ TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 		put(fd, "00 02 00 01 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94"
 			"00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 		expect(fd, kRegister);
-		put(fd, "00 01 00 02 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
+		put(fd, "00 01 00 02" + std::string(kOk));
 		expect(fd, kRegister2);
-		put(fd, "00 01 00 03 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
+		put(fd, "00 01 00 03" + std::string(kOk));
 		put(fd, kDelivery);
 		expect(fd, kDeliveryAnswer);
 		read_msg(fd); // until the client closes
 	});
-	struct ubus_context *ctx = ubus_connect(path.c_str());
-	ASSERT_NE(ctx, nullptr);
+	Ctx ctx = connect(path);
+	ASSERT_TRUE(ctx);
 	EXPECT_EQ(ctx->local_id, 0x4ce4ed7eu);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "test.event"), 0);
+	EXPECT_EQ(ubus_register_event_handler(ctx.get(), &l.h, "test.event"), 0);
 	EXPECT_EQ(l.h.obj.id, 0x91ac7294u);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "net.*"), 0);
+	EXPECT_EQ(ubus_register_event_handler(ctx.get(), &l.h, "net.*"), 0);
 	// The delivery may come along with the answer to the registration and
 	// be handled inside it; otherwise the socket is readable.
 	if (l.names.empty())
@@ -156,7 +199,6 @@ TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 	EXPECT_EQ(to_hex(l.bodies[0]),
 		  to_hex(hex("85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00")));
 	EXPECT_FALSE(ctx->sock.eof);
-	ubus_free(ctx);
 }
 
 TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
@@ -165,32 +207,28 @@ TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 		put(fd, "00 00 00 00 98 b6 b1 57 00 00 00 04");
 		expect(fd, kSend);
 		// Two deliveries pushed ahead of the STATUS, one in two pieces.
-		const Bytes d = hex(kDelivery);
-		write_all(fd, d.data(), 10);
+		put(fd, kDelivery, 0, 10);
 		usleep(20000);
-		write_all(fd, d.data() + 10, d.size() - 10);
+		put(fd, kDelivery, 10);
 		put(fd, kDelivery);
-		put(fd, "00 01 00 01 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00");
+		put(fd, "00 01 00 01" + std::string(kOk));
 		expect(fd, kDeliveryAnswer);
 		expect(fd, kDeliveryAnswer);
 		// A second send refused by the daemon.
 		read_msg(fd);
 		put(fd, "00 01 00 02 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 06");
 	});
-	struct ubus_context *ctx = ubus_connect(path.c_str());
-	ASSERT_NE(ctx, nullptr);
+	Ctx ctx = connect(path);
+	ASSERT_TRUE(ctx);
 	// The handler object is known to the library without asking the bus,
 	// so the captured send stays the connection's first request.
-	ubus_client_attach_handler(ctx, &l.h, 0x91ac7294);
-	struct blob_buf b = {};
-	blob_buf_init(&b, 0);
-	blobmsg_add_u32(&b, "a", 1);
-	blobmsg_add_string(&b, "s", "hi");
-	EXPECT_EQ(ubus_send_event(ctx, "test.event", b.head), 0);
+	ubus_client_attach_handler(ctx.get(), &l.h, 0x91ac7294);
+	Buf b;
+	blobmsg_add_u32(&b.b, "a", 1);
+	blobmsg_add_string(&b.b, "s", "hi");
+	EXPECT_EQ(ubus_send_event(ctx.get(), "test.event", b.b.head), 0);
 	EXPECT_EQ(l.names.size(), 2u); // both handled before the send returned
-	EXPECT_EQ(ubus_send_event(ctx, "ubus.x", b.head), UBUS_STATUS_PERMISSION_DENIED);
-	blob_buf_free(&b);
-	ubus_free(ctx);
+	EXPECT_EQ(ubus_send_event(ctx.get(), "ubus.x", b.b.head), UBUS_STATUS_PERMISSION_DENIED);
 }
 
 TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
@@ -213,16 +251,15 @@ TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 		put(fd, "00 05 00 05 00 00 00 00 00 00 00 02");
 		usleep(50000);
 	});
-	struct ubus_context *ctx = ubus_connect(path.c_str());
-	ASSERT_NE(ctx, nullptr);
-	ubus_client_attach_handler(ctx, &l.h, 0x91ac7294);
+	Ctx ctx = connect(path);
+	ASSERT_TRUE(ctx);
+	ubus_client_attach_handler(ctx.get(), &l.h, 0x91ac7294);
 	ctx->connection_lost = on_lost;
 	for (int i = 0; i < 50 && !ctx->sock.eof; i++)
 		serve_once(ctx);
 	EXPECT_EQ(l.names.size(), 1u);
 	EXPECT_TRUE(ctx->sock.eof);
 	EXPECT_GE(g_lost, 1);
-	ubus_free(ctx);
 }
 
 TEST_F(ClientTest, ConnectionLostWhileWaitingForTheAnswer)
@@ -231,31 +268,59 @@ TEST_F(ClientTest, ConnectionLostWhileWaitingForTheAnswer)
 		put(fd, kHello);
 		read_msg(fd); // the send; never answered
 	});
-	struct ubus_context *ctx = ubus_connect(path.c_str());
-	ASSERT_NE(ctx, nullptr);
+	Ctx ctx = connect(path);
+	ASSERT_TRUE(ctx);
 	ctx->connection_lost = on_lost;
-	struct blob_buf b = {};
-	blob_buf_init(&b, 0);
-	EXPECT_EQ(ubus_send_event(ctx, "sta_leave", b.head), UBUS_STATUS_CONNECTION_FAILED);
+	Buf b;
+	EXPECT_EQ(ubus_send_event(ctx.get(), "sta_leave", b.b.head), UBUS_STATUS_CONNECTION_FAILED);
 	EXPECT_TRUE(ctx->sock.eof);
 	EXPECT_FALSE(ctx->sock.error);
 	EXPECT_EQ(g_lost, 1);
-	EXPECT_EQ(ubus_register_event_handler(ctx, &l.h, "x"), UBUS_STATUS_INVALID_ARGUMENT);
-	blob_buf_free(&b);
-	ubus_free(ctx);
+	EXPECT_EQ(ubus_register_event_handler(ctx.get(), &l.h, "x"), UBUS_STATUS_INVALID_ARGUMENT);
 }
 
 TEST_F(ClientTest, ConnectRefusesBadGreetings)
 {
-	EXPECT_EQ(ubus_connect(dir.file("none.sock").c_str()), nullptr);
-	EXPECT_EQ(ubus_connect(dir.file(std::string(200, 'x')).c_str()), nullptr);
+	EXPECT_FALSE(connect(dir.file("none.sock")));
+	EXPECT_FALSE(connect(dir.file(std::string(200, 'x'))));
 	for (const char *greeting : {"00 01 00 00 4c e4 ed 7e 00 00 00 04",   // not HELLO
 				     "00 00 00 00 00 00 00 01 00 00 00 04",   // client id 1
 				     "00 00 00 00 4c e4 ed 7e 00 00 00 02",   // short root
 				     "00 00 00 00 4c e4"}) {                  // cut short
 		FakeDaemon fake(path, [greeting](int fd) { put(fd, greeting); });
-		EXPECT_EQ(ubus_connect(path.c_str()), nullptr) << greeting;
+		EXPECT_FALSE(connect(path)) << greeting;
 	}
+}
+
+std::string slurp(const std::string &path)
+{
+	std::stringstream ss;
+	ss << std::ifstream(path).rdbuf();
+	return ss.str();
+}
+
+// Starts argv[0] with stdout and stderr sent to the given files (inherited when empty).
+pid_t spawn(const std::vector<std::string> &argv, const std::string &out, const std::string &err)
+{
+	const pid_t pid = fork();
+	if (pid != 0)
+		return pid;
+	for (const auto &[file, to] : {std::pair{out, 1}, std::pair{err, 2}})
+		if (!file.empty())
+			dup2(open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), to);
+	std::vector<char *> args;
+	for (const auto &a : argv)
+		args.push_back(const_cast<char *>(a.c_str()));
+	args.push_back(nullptr);
+	execv(args[0], args.data());
+	_exit(127);
+}
+
+int wait_exit(pid_t pid)
+{
+	int st = 0;
+	waitpid(pid, &st, 0);
+	return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 class SystemTest : public ::testing::Test {
@@ -263,16 +328,31 @@ protected:
 	void SetUp() override
 	{
 		g_lost = 0;
-		ASSERT_TRUE(daemon.start()) << daemon.log();
+		ASSERT_TRUE(start_daemon()) << slurp(dir.file("ubusd.log"));
 	}
-	struct ubus_context *connect()
+	void TearDown() override { stop_daemon(); }
+	bool start_daemon()
 	{
-		struct ubus_context *c = ubus_connect(sock.c_str());
-		EXPECT_NE(c, nullptr);
-		return c;
+		daemon = spawn({UBUSD_PATH, "-s", sock}, "", dir.file("ubusd.log"));
+		for (int i = 0; i < 500; i++, usleep(10000)) {
+			const int fd = connect_raw(sock);
+			if (fd < 0)
+				continue;
+			uint8_t hello[12]; // taken, so the daemon sees an orderly close
+			read_exact(fd, hello, sizeof(hello), 1000);
+			close(fd);
+			return true;
+		}
+		return false;
+	}
+	void stop_daemon(int sig = SIGTERM)
+	{
+		if (daemon > 0 && kill(daemon, sig) == 0)
+			wait_exit(daemon);
+		daemon = -1;
 	}
 	// The tool on the private bus, in the background with its output to `out`.
-	int tool_bg(const std::vector<std::string> &args, const std::string &out)
+	pid_t tool_bg(const std::vector<std::string> &args, const std::string &out)
 	{
 		std::vector<std::string> argv = {UBUS_TOOL_PATH, "-s", sock};
 		argv.insert(argv.end(), args.begin(), args.end());
@@ -294,54 +374,48 @@ protected:
 
 	TempDir dir;
 	std::string sock = dir.file("ubus.sock");
-	Daemon daemon{sock, dir.file("ubusd.log")};
+	pid_t daemon = -1;
 };
 
 TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 {
-	struct ubus_context *a = connect(), *b = connect(), *c = connect();
+	Ctx a = connect(sock), b = connect(sock), c = connect(sock);
 	ASSERT_TRUE(a && b && c);
 	Listener la, lb, lc;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "sta_leave"), 0);
-	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "sta_*"), 0);
-	ASSERT_EQ(ubus_register_event_handler(c, &lc.h, "*"), 0);
-	const int lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join"}, dir.file("listen.out"));
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_leave"), 0);
+	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "sta_*"), 0);
+	ASSERT_EQ(ubus_register_event_handler(c.get(), &lc.h, "*"), 0);
+	const pid_t lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join"}, dir.file("listen.out"));
 	settle();
 
-	struct blob_buf buf = {};
-	blob_buf_init(&buf, 0);
-	blobmsg_add_string(&buf, "mac", "00:11:22:33:44:55");
-	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	Buf buf;
+	blobmsg_add_string(&buf.b, "mac", "00:11:22:33:44:55");
+	EXPECT_EQ(ubus_send_event(c.get(), "sta_leave", buf.b.head), 0);
 	std::string err;
 	EXPECT_EQ(tool({"send", "sta_join", R"({"n":-5,"ok":true})"}, &err), 0) << err;
 	EXPECT_EQ(tool({"send", "other", "{}"}), 0);
-	pump(a, 300);
-	pump(b, 300);
-	pump(c, 300);
+	for (const Ctx *x : {&a, &b, &c})
+		pump(*x, 300);
 
 	EXPECT_EQ(la.names, (std::vector<std::string>{"sta_leave"}));
 	EXPECT_EQ(lb.names, (std::vector<std::string>{"sta_leave", "sta_join"}));
 	EXPECT_EQ(lc.names, (std::vector<std::string>{"sta_join", "other"})); // not its own sta_leave
 	ASSERT_EQ(la.bodies.size(), 1u);
-	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(payload(buf)));
+	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(buf.payload()));
 	EXPECT_EQ(wait_exit(lp), 0);
 	EXPECT_EQ(slurp(dir.file("listen.out")), "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
 						 "{ \"sta_join\": {\"n\":-5,\"ok\":true} }\n");
 
 	// Unregistering drops all of the handler's patterns; it may register anew.
-	ASSERT_EQ(ubus_unregister_event_handler(b, &lb.h), 0);
+	ASSERT_EQ(ubus_unregister_event_handler(b.get(), &lb.h), 0);
 	EXPECT_EQ(lb.h.obj.id, 0u);
-	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	EXPECT_EQ(ubus_send_event(c.get(), "sta_leave", buf.b.head), 0);
 	pump(b, 200);
 	EXPECT_EQ(lb.names.size(), 2u);
-	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "sta_leave"), 0);
-	EXPECT_EQ(ubus_send_event(c, "sta_leave", buf.head), 0);
+	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "sta_leave"), 0);
+	EXPECT_EQ(ubus_send_event(c.get(), "sta_leave", buf.b.head), 0);
 	pump(b, 300);
 	EXPECT_EQ(lb.names.size(), 3u);
-	blob_buf_free(&buf);
-	ubus_free(a);
-	ubus_free(b);
-	ubus_free(c);
 }
 
 TEST_F(SystemTest, RawRecordTravelsByteForByte)
@@ -354,11 +428,11 @@ TEST_F(SystemTest, RawRecordTravelsByteForByte)
 	rec[639] = 0xff;
 	std::ofstream(dir.file("rec.bin"), std::ios::binary)
 		.write(reinterpret_cast<const char *>(rec.data()), static_cast<std::streamsize>(rec.size()));
-	struct ubus_context *a = connect(), *s = connect();
+	Ctx a = connect(sock), s = connect(sock);
 	ASSERT_TRUE(a && s);
 	Listener la;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "sta_leave"), 0);
-	const int lp = tool_bg({"-x", "-t", "2", "listen", "sta_leave"}, dir.file("hex.out"));
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_leave"), 0);
+	const pid_t lp = tool_bg({"-x", "-t", "2", "listen", "sta_leave"}, dir.file("hex.out"));
 	settle();
 
 	// The tool's raw sender and the library's own, as the station
@@ -366,31 +440,27 @@ TEST_F(SystemTest, RawRecordTravelsByteForByte)
 	std::string err;
 	ASSERT_EQ(tool({"send-raw", "sta_leave", dir.file("rec.bin")}, &err), 0) << err;
 	pump(a, 500);
-	struct blob_buf buf = {};
-	blob_buf_init(&buf, 0);
-	blobmsg_add_field(&buf, BLOBMSG_TYPE_UNSPEC, "sta_leave", rec.data(), 640);
-	EXPECT_EQ(ubus_send_event(s, "sta_leave", buf.head), 0);
+	Buf buf;
+	blobmsg_add_field(&buf.b, BLOBMSG_TYPE_UNSPEC, "sta_leave", rec.data(), 640);
+	EXPECT_EQ(ubus_send_event(s.get(), "sta_leave", buf.b.head), 0);
 	pump(a, 500);
 	ASSERT_EQ(la.bodies.size(), 2u);
-	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(payload(buf)));
-	EXPECT_EQ(to_hex(la.bodies[1]), to_hex(payload(buf)));
+	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(buf.payload()));
+	EXPECT_EQ(to_hex(la.bodies[1]), to_hex(buf.payload()));
 
 	EXPECT_EQ(wait_exit(lp), 0);
 	std::string hexrec = to_hex(rec);
 	hexrec.erase(std::remove(hexrec.begin(), hexrec.end(), ' '), hexrec.end());
 	const std::string line = "{ \"sta_leave\": {\"sta_leave\":\"" + hexrec + "\"} }\n";
 	EXPECT_EQ(slurp(dir.file("hex.out")), line + line);
-	blob_buf_free(&buf);
-	ubus_free(s);
-	ubus_free(a);
 }
 
 TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 {
-	struct ubus_context *a = connect(), *s = connect();
+	Ctx a = connect(sock), s = connect(sock);
 	ASSERT_TRUE(a && s);
 	Listener la;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "*"), 0);
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "*"), 0);
 
 	const struct {
 		const char *bytes;
@@ -405,8 +475,7 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 	for (const auto &c : cases) {
 		const int fd = connect_raw(sock);
 		ASSERT_TRUE(read_exact(fd, hello, 12));
-		const Bytes b = hex(c.bytes);
-		write_all(fd, b.data(), b.size());
+		put(fd, c.bytes);
 		if (c.hangup) {
 			EXPECT_FALSE(read_exact(fd, hello, 1, 3000)) << c.bytes;
 		}
@@ -414,101 +483,86 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 	}
 	// A client that never reads its greeting nor anything else.
 	const int idle = connect_raw(sock);
-
-	struct blob_buf buf = {};
-	blob_buf_init(&buf, 0);
-	EXPECT_EQ(ubus_send_event(s, "still.here", buf.head), 0);
+	Buf buf;
+	EXPECT_EQ(ubus_send_event(s.get(), "still.here", buf.b.head), 0);
 	pump(a, 300);
 	EXPECT_EQ(la.names, (std::vector<std::string>{"still.here"}));
 	close(idle);
-	blob_buf_free(&buf);
-	ubus_free(a);
-	ubus_free(s);
 
-	const std::string log = daemon.log();
+	const std::string log = slurp(dir.file("ubusd.log"));
 	for (const char *why : {"middle of a message", "oversized", "root length"})
 		EXPECT_NE(log.find(why), std::string::npos) << log;
 }
 
 TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
 {
-	struct ubus_context *a = connect();
-	ASSERT_NE(a, nullptr);
+	Ctx a = connect(sock);
+	ASSERT_TRUE(a);
 	a->connection_lost = on_lost;
 	Listener la;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "x"), 0);
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "x"), 0);
 
-	daemon.stop();
+	stop_daemon();
 	serve_once(a);
 	EXPECT_TRUE(a->sock.eof);
 	EXPECT_FALSE(a->sock.error);
 	EXPECT_EQ(g_lost, 1);
 	// The descriptor stays readable (hung up): a watcher must stop, and
 	// further calls return at once without reading.
-	struct pollfd p = {a->sock.fd, POLLIN, 0};
-	ASSERT_EQ(poll(&p, 1, 0), 1);
+	ASSERT_TRUE(readable(a->sock.fd, 0));
 	for (int i = 0; i < 3; i++)
 		a->sock.cb(&a->sock, ULOOP_READ);
 	EXPECT_EQ(g_lost, 4);
-	struct blob_buf buf = {};
-	blob_buf_init(&buf, 0);
-	EXPECT_EQ(ubus_send_event(a, "x", buf.head), UBUS_STATUS_INVALID_ARGUMENT);
-	blob_buf_free(&buf);
+	Buf buf;
+	EXPECT_EQ(ubus_send_event(a.get(), "x", buf.b.head), UBUS_STATUS_INVALID_ARGUMENT);
 	EXPECT_GE(a->sock.fd, 0); // still open until freed
-	ubus_free(a);
-	EXPECT_EQ(ubus_connect(sock.c_str()), nullptr);
+	EXPECT_FALSE(connect(sock));
 	std::string err;
 	EXPECT_EQ(tool({"send", "x"}, &err), 255);
 	EXPECT_EQ(err, "Failed to connect to ubus\n");
 
 	// Back again: a new connection registers and hears events.
-	ASSERT_TRUE(daemon.start());
-	a = connect();
-	ASSERT_NE(a, nullptr);
+	ASSERT_TRUE(start_daemon());
+	a = connect(sock);
+	ASSERT_TRUE(a);
 	la.h.obj.id = 0; // a new connection needs a new object
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "x"), 0);
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "x"), 0);
 	EXPECT_EQ(tool({"send", "x", "{}"}), 0);
 	pump(a, 300);
 	EXPECT_EQ(la.names, (std::vector<std::string>{"x"}));
 
 	// Killed outright while the client waits for nothing in particular.
-	daemon.stop(SIGKILL);
+	stop_daemon(SIGKILL);
 	pump(a, 1000);
 	EXPECT_TRUE(a->sock.eof);
-	ubus_free(a);
 }
 
 // A handler that answers on its own connection from inside the callback.
 void answer_ping(struct ubus_context *ctx, struct ubus_event_handler *ev, const char *type, struct blob_attr *msg)
 {
 	Listener::record(ctx, ev, type, msg);
-	struct blob_buf b = {};
-	blob_buf_init(&b, 0);
-	blobmsg_add_string(&b, "re", type);
-	EXPECT_EQ(ubus_send_event(ctx, "pong", b.head), 0);
-	blob_buf_free(&b);
+	Buf b;
+	blobmsg_add_string(&b.b, "re", type);
+	EXPECT_EQ(ubus_send_event(ctx, "pong", b.b.head), 0);
 }
 
 TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
 {
-	struct ubus_context *a = connect(), *b = connect();
+	Ctx a = connect(sock), b = connect(sock);
 	ASSERT_TRUE(a && b);
 	Listener la(answer_ping), lb;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "ping"), 0);
-	ASSERT_EQ(ubus_register_event_handler(b, &lb.h, "pong"), 0);
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "ping"), 0);
+	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "pong"), 0);
 
 	// Two senders on their own threads and connections, 200 events each.
 	auto sender = [this] {
-		struct ubus_context *c = ubus_connect(sock.c_str());
-		ASSERT_NE(c, nullptr);
-		struct blob_buf buf = {};
-		for (int i = 0; i < 200; i++) {
-			blob_buf_init(&buf, 0);
-			blobmsg_add_u32(&buf, "i", static_cast<uint32_t>(i));
-			EXPECT_EQ(ubus_send_event(c, "ping", buf.head), 0);
+		Ctx c = connect(sock);
+		ASSERT_TRUE(c);
+		for (uint32_t i = 0; i < 200; i++) {
+			Buf buf;
+			blobmsg_add_u32(&buf.b, "i", i);
+			EXPECT_EQ(ubus_send_event(c.get(), "ping", buf.b.head), 0);
 		}
-		blob_buf_free(&buf);
-		ubus_free(c);
 	};
 	std::thread t1(sender), t2(sender);
 	for (int i = 0; i < 300 && la.names.size() < 400; i++)
@@ -519,19 +573,17 @@ TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
 	pump(b, 500);
 	EXPECT_EQ(la.names.size(), 400u);
 	EXPECT_EQ(lb.names.size(), 400u);
-	ubus_free(a);
-	ubus_free(b);
 }
 
 TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 {
-	const int all = tool_bg({"-t", "2", "monitor"}, dir.file("all.out"));
-	const int inv = tool_bg({"-t", "2", "-m", "invoke", "-M", "r", "monitor"}, dir.file("inv.out"));
+	const pid_t all = tool_bg({"-t", "2", "monitor"}, dir.file("all.out"));
+	const pid_t inv = tool_bg({"-t", "2", "-m", "invoke", "-M", "r", "monitor"}, dir.file("inv.out"));
 	settle();
-	struct ubus_context *a = connect();
-	ASSERT_NE(a, nullptr);
+	Ctx a = connect(sock);
+	ASSERT_TRUE(a);
 	Listener la;
-	ASSERT_EQ(ubus_register_event_handler(a, &la.h, "test.event"), 0);
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "test.event"), 0);
 	EXPECT_EQ(tool({"send", "test.event", R"({"a":1,"s":"hi"})"}), 0);
 	pump(a, 300);
 	EXPECT_EQ(wait_exit(all), 0);
@@ -539,13 +591,13 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 
 	const std::string obj = std::to_string(static_cast<int>(la.h.obj.id));
 	const std::string out = slurp(dir.file("all.out"));
-	for (const std::string &want :
-	     {std::string("          hello: {}\n"), std::string("     add_object: {}\n"), "<- "s, "-> "s,
-	      "           data: {\"objid\":" + obj + "}\n",
-	      " #00000001         invoke: {\"objid\":1,\"method\":\"register\",\"data\":{\"object\":" + obj +
-		      ",\"pattern\":\"test.event\"}}\n",
-	      " #00000000         invoke: {\"objid\":" + obj + ",\"method\":\"test.event\",\"data\":{\"a\":1,\"s\":\"hi\"}}\n",
-	      " #00000000         status: {\"status\":0,\"objid\":" + obj + "}\n"})
+	for (const std::string &want : std::vector<std::string>{
+		     "          hello: {}\n", "     add_object: {}\n", "<- ", "-> ",
+		     "           data: {\"objid\":" + obj + "}\n",
+		     " #00000001         invoke: {\"objid\":1,\"method\":\"register\",\"data\":{\"object\":" + obj +
+			     ",\"pattern\":\"test.event\"}}\n",
+		     " #00000000         invoke: {\"objid\":" + obj + ",\"method\":\"test.event\",\"data\":{\"a\":1,\"s\":\"hi\"}}\n",
+		     " #00000000         status: {\"status\":0,\"objid\":" + obj + "}\n"})
 		EXPECT_NE(out.find(want), std::string::npos) << want << "\n" << out;
 
 	// Filtered: only invokes the bus received.
@@ -553,7 +605,6 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 	EXPECT_NE(only.find("\"method\":\"send\""), std::string::npos) << only;
 	EXPECT_EQ(only.find("-> "), std::string::npos) << only;
 	EXPECT_EQ(only.find("status:"), std::string::npos) << only;
-	ubus_free(a);
 }
 
 TEST_F(SystemTest, ToolExitCodesAndMessages)
@@ -584,7 +635,7 @@ TEST_F(SystemTest, ToolExitCodesAndMessages)
 	}
 
 	// SIGTERM ends a listener with status 0.
-	const int lp = tool_bg({"listen", "a"}, dir.file("l.out"));
+	const pid_t lp = tool_bg({"listen", "a"}, dir.file("l.out"));
 	settle();
 	kill(lp, SIGTERM);
 	EXPECT_EQ(wait_exit(lp), 0);

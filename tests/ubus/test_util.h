@@ -1,9 +1,10 @@
-// Helpers shared by the bus tests: hex texts, the captured messages, private
-// socket directories, child processes and raw connections.
+// Helpers shared by the bus tests: hex texts, a self-freeing blob buffer and
+// the captured messages.
 #ifndef UBUS_TEST_UTIL_H
 #define UBUS_TEST_UTIL_H
 
-#include <csignal>
+#include <libubox/blobmsg.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,17 @@ using Bytes = std::vector<uint8_t>;
 // "00 05 0a" -> bytes; anything but hex digits is ignored.
 Bytes hex(const std::string &text);
 std::string to_hex(const Bytes &b);
+
+struct Buf {
+	struct blob_buf b = {};
+	Buf() { blob_buf_init(&b, 0); }
+	~Buf() { blob_buf_free(&b); }
+	Bytes payload() const
+	{
+		const auto *p = static_cast<const uint8_t *>(blob_data(b.head));
+		return Bytes(p, p + blob_len(b.head));
+	}
+};
 
 // A captured exchange: a listener (object 91ac7294) registers "test.event"
 // and "net.*"; a sender sends "test.event" {"a":1,"s":"hi"}, which reaches
@@ -37,44 +49,6 @@ inline const std::string kDelivery = "00 05 00 01 00 00 00 00 00 00 00 38 03 00 
 				     "85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00";
 inline const std::string kDeliveryAnswer =
 	"00 01 00 01 00 00 00 00 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08 91 ac 72 94";
-
-// A fresh private directory, removed with its files on destruction.
-class TempDir {
-public:
-	TempDir();
-	~TempDir();
-	std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-	std::string path_;
-};
-
-// Starts argv[0] with stdout and stderr sent to the given files (inherited
-// when empty); returns the pid.
-int spawn(const std::vector<std::string> &argv, const std::string &out, const std::string &err = "");
-int wait_exit(int pid); // the exit status, -1 when killed
-std::string slurp(const std::string &path);
-
-// The bus daemon as a child process on a private socket.
-class Daemon {
-public:
-	Daemon(const std::string &socket, const std::string &log) : socket_(socket), log_(log) {}
-	~Daemon() { stop(); }
-	bool start(); // true once the socket accepts connections
-	void stop(int sig = SIGTERM);
-	std::string log() const { return slurp(log_); }
-
-private:
-	std::string socket_, log_;
-	int pid_ = -1;
-};
-
-// A raw connection to a socket path, -1 on failure.
-int connect_raw(const std::string &socket);
-bool read_exact(int fd, uint8_t *p, size_t n, int timeout_ms = 5000);
-bool write_all(int fd, const uint8_t *p, size_t n);
-// Reads one whole bus message (header, root); empty on failure.
-Bytes read_msg(int fd);
 
 } // namespace ubustest
 
