@@ -1,6 +1,6 @@
 // The station-event library end to end over a private bus daemon: delivery of
 // published messages, subscription by type, reconnection across a bus
-// restart, and the two tools.
+// restart, bad records dropped, and the two tools.
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,8 +19,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,112 +40,6 @@ std::string build_dir()
     return b ? b : ".";
 }
 
-// A child process; its standard output can be read line by line with a
-// deadline.
-class Child {
-public:
-    Child(std::vector<std::string> argv, bool capture)
-    {
-        int fds[2] = {-1, -1};
-        if (capture && pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (capture)
-                dup2(fds[1], 1);
-            std::vector<char *> args;
-            for (auto &a : argv)
-                args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        if (capture) {
-            close(fds[1]);
-            out_ = fds[0];
-        }
-    }
-    ~Child()
-    {
-        stop(SIGKILL);
-        if (out_ >= 0)
-            close(out_);
-    }
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
-
-    bool running() const { return pid_ > 0; }
-
-    // Next whole line, or false when none came before the deadline.
-    bool read_line(std::string *line, std::chrono::milliseconds limit)
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            auto nl = buf_.find('\n');
-            if (nl != std::string::npos) {
-                *line = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return true;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || out_ < 0)
-                return false;
-            struct pollfd p = {out_, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                continue;
-            char chunk[512];
-            ssize_t n = read(out_, chunk, sizeof chunk);
-            if (n <= 0)
-                return false;
-            buf_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
-    // Reads lines until one equals want; false at the deadline.
-    bool wait_for_line(const std::string &want, std::chrono::milliseconds limit,
-                       std::vector<std::string> *seen = nullptr)
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        std::string line;
-        while (std::chrono::steady_clock::now() < end) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (!read_line(&line, left))
-                return false;
-            if (seen)
-                seen->push_back(line);
-            if (line == want)
-                return true;
-        }
-        return false;
-    }
-
-    int wait_exit()
-    {
-        if (pid_ <= 0)
-            return -1;
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    void stop(int sig)
-    {
-        if (pid_ > 0) {
-            kill(pid_, sig);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string buf_;
-};
-
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
     std::mutex mu;
@@ -167,27 +59,23 @@ struct Seen {
 
 Seen *g_seen = nullptr;
 
+// Changes what was seen under the lock and wakes the waiting test.
+template <class F> void note(F change)
+{
+    std::lock_guard<std::mutex> lock(g_seen->mu);
+    change(*g_seen);
+    g_seen->cv.notify_all();
+}
+
 void on_msg(sta_module_msg *m, void *priv)
 {
-    std::lock_guard<std::mutex> lock(g_seen->mu);
-    g_seen->msgs.push_back(*m);
-    g_seen->privs.push_back(priv);
-    g_seen->cv.notify_all();
+    note([&](Seen &s) {
+        s.msgs.push_back(*m);
+        s.privs.push_back(priv);
+    });
 }
-
-void on_con(const char *, int)
-{
-    std::lock_guard<std::mutex> lock(g_seen->mu);
-    ++g_seen->connects;
-    g_seen->cv.notify_all();
-}
-
-void on_dis(const char *, int)
-{
-    std::lock_guard<std::mutex> lock(g_seen->mu);
-    ++g_seen->disconnects;
-    g_seen->cv.notify_all();
-}
+void on_con(const char *, int) { note([](Seen &s) { ++s.connects; }); }
+void on_dis(const char *, int) { note([](Seen &s) { ++s.disconnects; }); }
 
 // The caller's own descriptor: a byte 'x' counts a hit, 'q' ends the loop.
 void on_pipe(int fd, short, void *)
@@ -195,13 +83,10 @@ void on_pipe(int fd, short, void *)
     char c = 0;
     if (read(fd, &c, 1) != 1)
         return;
-    if (c == 'q') {
+    if (c == 'q')
         sta_lib_stop_dispatch();
-        return;
-    }
-    std::lock_guard<std::mutex> lock(g_seen->mu);
-    ++g_seen->watcher_hits;
-    g_seen->cv.notify_all();
+    else
+        note([](Seen &s) { ++s.watcher_hits; });
 }
 
 class StaBus : public ::testing::Test {
@@ -233,21 +118,25 @@ protected:
 
     void TearDown() override
     {
-        if (pipe_[0] < 0)
-            return;
-        stop_loop();
-        close(pipe_[0]);
-        close(pipe_[1]);
-        g_seen = nullptr;
-        bus_.reset();
+        if (pipe_[0] >= 0) {
+            stop_loop();
+            close(pipe_[0]);
+            close(pipe_[1]);
+            g_seen = nullptr;
+        }
+        stop_bus(SIGKILL);
     }
 
     void start_bus()
     {
         unlink(socket_.c_str());
-        bus_ = std::make_unique<Child>(
-            std::vector<std::string>{build_dir() + "/platform/ubus/ubusd", "-s", socket_}, false);
-        ASSERT_TRUE(bus_->running());
+        std::string ubusd = build_dir() + "/platform/ubus/ubusd";
+        bus_ = fork();
+        if (bus_ == 0) {
+            execl(ubusd.c_str(), ubusd.c_str(), "-s", socket_.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(bus_, 0);
         // Ready once a client can connect.
         for (int i = 0; i < 100; ++i) {
             struct ubus_context *c = ubus_connect(socket_.c_str());
@@ -258,6 +147,15 @@ protected:
             std::this_thread::sleep_for(50ms);
         }
         FAIL() << "bus daemon did not come up";
+    }
+
+    void stop_bus(int sig)
+    {
+        if (bus_ > 0) {
+            kill(bus_, sig);
+            waitpid(bus_, nullptr, 0);
+            bus_ = -1;
+        }
     }
 
     // Runs the dispatch loop on its own thread, with the caller's watcher
@@ -289,32 +187,23 @@ protected:
         event_del(static_cast<struct event *>(info_.ev));
     }
 
+    // An association with every byte set (texts full but for their last
+    // byte), so that any byte lost or moved on the way shows.
     static sta_module_msg assoc_msg(uint8_t last_octet)
     {
         sta_module_msg m;
-        memset(&m, 0, sizeof m);
-        m.op = STA_MODULE_NOTIFY;
+        auto *p = reinterpret_cast<unsigned char *>(&m);
+        for (size_t k = 0; k < sizeof m; ++k)
+            p[k] = static_cast<unsigned char>('a' + k % 26);
         rrm_sta_info &i = m.info;
-        const uint8_t mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, last_octet};
-        memcpy(i.mac, mac, 6);
-        strcpy(i.iface, "wlan-2-3");
-        strcpy(i.ssid, "0123456789abcdef0123456789abcdef");  // 32, the most
-        inet_pton(AF_INET, "10.1.2.3", &i.ipAddr);
-        i.vid = 4094;
-        i.reason_code = 8;
-        i.authentication = 1;
+        m.op = STA_MODULE_NOTIFY;
         i.status = HAPD_STA_ASSOC;
         i.type = STA_ASSO;
-        strcpy(i.event_type, "AP-STA-CONNECTED");
-        i.auth_alg = 3;
-        i.reassoc = 1;
-        const uint8_t ap[6] = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
-        memcpy(i.reassoc_ap, ap, 6);
-        strcpy(i.security, "WPA3-Personal");
-        strcpy(i.display_ssid, "Guest network");
-        i.band_id = 2;
-        i.rssi = -71;
-        i.channel = 149;
+        i.mac[5] = last_octet;
+        for (auto [text, size] : {std::pair{i.iface, sizeof i.iface}, {i.ssid, sizeof i.ssid},
+                                  {i.event_type, sizeof i.event_type}, {i.security, sizeof i.security},
+                                  {i.display_ssid, sizeof i.display_ssid}})
+            text[size - 1] = '\0';
         return m;
     }
 
@@ -333,7 +222,7 @@ protected:
     }
 
     static inline std::string dir_, socket_;
-    std::unique_ptr<Child> bus_;
+    pid_t bus_ = -1;
     Seen seen_;
     sub_info_t info_;
     int pipe_[2] = {-1, -1};
@@ -357,8 +246,6 @@ TEST_F(StaBus, PublishedMessagesReachOnlyTheSubscribedTypesIntact)
     // Every byte of the association arrived, in order, with the record as the
     // private pointer.
     EXPECT_EQ(memcmp(&seen_.msgs[0], &sent, sizeof sent), 0);
-    EXPECT_EQ(seen_.msgs[0].info.rssi, -71);
-    EXPECT_STREQ(seen_.msgs[0].info.ssid, "0123456789abcdef0123456789abcdef");
     EXPECT_EQ(seen_.msgs[1].info.type, NETOPEER_ONLINE);
     EXPECT_EQ(seen_.privs[0], &info_);
 }
@@ -377,33 +264,29 @@ TEST_F(StaBus, BadNotificationsAreDroppedAndGoodOnesStillArrive)
         EXPECT_EQ(ubus_send_event(raw, name, b.head), 0);
         blob_buf_free(&b);
     };
+    // The codec's own tests cover every reason; here, that the loop drops a
+    // bad record and goes on.
     sta_module_msg m = assoc_msg(1);
     send_raw("stalib.sta_asso", &m, sizeof m - 4);  // short record
     sta_module_msg bad = m;
-    int32_t nine = 9;
-    memcpy(reinterpret_cast<unsigned char *>(&bad) + 4 + offsetof(rrm_sta_info, type), &nine, 4);
-    send_raw("stalib.sta_asso", &bad, sizeof bad);  // type outside 0 to 6
-    bad = m;
-    memset(bad.info.iface, 'w', sizeof bad.info.iface);
-    send_raw("stalib.sta_asso", &bad, sizeof bad);  // unterminated interface name
-    bad = m;
     bad.info.type = STA_DISASSO;
     send_raw("stalib.sta_asso", &bad, sizeof bad);  // type not matching the event
     sta_module_msg good = assoc_msg(2);
     send_raw("stalib.sta_asso", &good, sizeof good);
+    sta_module_msg last = assoc_msg(3);  // the bus keeps the order: nothing after this
+    send_raw("stalib.sta_asso", &last, sizeof last);
     ubus_free(raw);
 
-    ASSERT_TRUE(seen_.wait([&] { return !seen_.msgs.empty(); }, 5s));
-    std::this_thread::sleep_for(200ms);  // nothing else may follow
+    ASSERT_TRUE(seen_.wait([&] { return !seen_.msgs.empty() && seen_.msgs.back().info.mac[5] == 3; }, 5s));
     std::lock_guard<std::mutex> lock(seen_.mu);
-    ASSERT_EQ(seen_.msgs.size(), 1u);
+    ASSERT_EQ(seen_.msgs.size(), 2u);
     EXPECT_EQ(seen_.msgs[0].info.mac[5], 2);
 }
 
 TEST_F(StaBus, ReconnectsAcrossABusRestartWhileServingTheCallersWatcher)
 {
     start_loop({STA_ASSO});
-    bus_->stop(SIGTERM);
+    stop_bus(SIGTERM);
     ASSERT_TRUE(seen_.wait([&] { return seen_.disconnects == 1; }, 5s));
 
     // The caller's descriptor is served while the service is away.
@@ -437,8 +320,20 @@ TEST_F(StaBus, ReconnectsAcrossABusRestartWhileServingTheCallersWatcher)
 
 TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
 {
-    Child mon({build_dir() + "/platform/sta/sta_mon", "-c", "1", "-t", "ip"}, true);
-    ASSERT_TRUE(mon.wait_for_line("# connected (0)", 5s));
+    FILE *mon = popen((build_dir() + "/platform/sta/sta_mon -c 1 -t ip").c_str(), "r");
+    ASSERT_NE(mon, nullptr);
+    std::vector<std::string> lines;
+    char buf[256];
+    auto read_until = [&](const std::string &want) {
+        while (fgets(buf, sizeof buf, mon) != nullptr) {
+            lines.emplace_back(buf, strcspn(buf, "\n"));
+            if (lines.back() == want)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(read_until("# connected (0)"));
+    lines.clear();
 
     // As the daemon publishes a station's address: zero-filled but for the
     // station, the address and the type.
@@ -451,9 +346,9 @@ TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
     publish(typed_msg(STA_ASSO));  // filtered out by -t ip
     publish(m);
 
-    std::vector<std::string> lines;
-    ASSERT_TRUE(mon.wait_for_line("end", 5s, &lines));
-    EXPECT_EQ(mon.wait_exit(), 0);
+    ASSERT_TRUE(read_until("end"));
+    int status = pclose(mon);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     auto has = [&](const std::string &l) {
         return std::find(lines.begin(), lines.end(), l) != lines.end();
     };
@@ -466,53 +361,18 @@ TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
     EXPECT_EQ(lines.size(), 21u);
 }
 
-TEST_F(StaBus, PublisherToolSendsItsOptionsAndRefusesBadValues)
+// What the publisher sends is checked end to end (tests/e2e, where the
+// simulated access point publishes with it); here, the values it refuses.
+TEST_F(StaBus, PublisherToolRefusesBadValues)
 {
-    std::string pub = build_dir() + "/platform/sta/sta_pub";
-    const std::vector<std::vector<std::string>> bad = {
-        {"assoc", "--mac", "02:11:22:33:44"},
-        {"assoc", "--iface", "wlan 1"},
-        {"assoc", "--iface", "abcdefghijklmnopq"},
-        {"assoc", "--ssid", "0123456789abcdef0123456789abcdefX"},
-        {"assoc", "--rssi", "-200"},
-        {"assoc", "--channel", "6x"},
-        {"assoc", "--band", "3"},
-        {"assoc", "--vid", ""},
-        {"assoc", "--ip", "300.1.1.1"},
-        {"roam"},
-        {},
-    };
-    for (const auto &args : bad) {
-        std::vector<std::string> argv = {pub};
-        argv.insert(argv.end(), args.begin(), args.end());
-        Child c(argv, false);
-        EXPECT_EQ(c.wait_exit(), 2) << (args.empty() ? "(none)" : args.back());
+    for (const char *args : {"assoc --mac 02:11:22:33:44", "assoc --iface 'wlan 1'",
+                             "assoc --iface abcdefghijklmnopq",
+                             "assoc --ssid 0123456789abcdef0123456789abcdefX", "assoc --rssi -200",
+                             "assoc --channel 6x", "assoc --band 3", "assoc --vid ''",
+                             "assoc --ip 300.1.1.1", "roam", ""}) {
+        int status = system((build_dir() + "/platform/sta/sta_pub " + args + " 2>/dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args;
     }
-
-    start_loop({STA_ASSO, NETOPEER_CLAIM});
-    Child c({pub, "assoc", "--mac", "02:AB:cd:00:00:07", "--iface", "wlan-1-2", "--ssid",
-             "Cafe Guest", "--security", "WPA2-Personal", "--vid", "20", "--auth", "1", "--band",
-             "1", "--rssi", "-45", "--channel", "36"},
-            false);
-    EXPECT_EQ(c.wait_exit(), 0);
-    Child claim({pub, "claim"}, false);
-    EXPECT_EQ(claim.wait_exit(), 0);
-    ASSERT_TRUE(seen_.wait([&] { return seen_.msgs.size() >= 2; }, 5s));
-
-    std::lock_guard<std::mutex> lock(seen_.mu);
-    const rrm_sta_info &i = seen_.msgs[0].info;
-    const uint8_t mac[6] = {0x02, 0xab, 0xcd, 0x00, 0x00, 0x07};
-    EXPECT_EQ(memcmp(i.mac, mac, 6), 0);
-    EXPECT_STREQ(i.iface, "wlan-1-2");
-    EXPECT_STREQ(i.ssid, "Cafe Guest");
-    EXPECT_STREQ(i.security, "WPA2-Personal");
-    EXPECT_EQ(i.vid, 20);
-    EXPECT_EQ(i.authentication, 1);
-    EXPECT_EQ(i.band_id, 1);
-    EXPECT_EQ(i.rssi, -45);
-    EXPECT_EQ(i.channel, 36);
-    EXPECT_EQ(i.status, HAPD_STA_ASSOC);
-    EXPECT_EQ(seen_.msgs[1].info.type, NETOPEER_CLAIM);
 }
 
 // The loop must not reap the process's children: shell commands run by other
