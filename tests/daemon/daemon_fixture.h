@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using Lines = std::vector<std::string>;
+
 class DaemonTest : public ::testing::Test {
 public:
     static constexpr const char *kApMac = "00:11:22:33:44:55";
@@ -19,11 +21,11 @@ protected:
     void TearDown() override;
 
     // Lines of the database command trace written since the last call.
-    std::vector<std::string> take_trace();
+    Lines take_trace();
     // Every shell command run since the last call.
-    std::vector<std::string> take_commands();
+    Lines take_commands();
     // Lines of the wlan unit's common log (time stamps cut off).
-    std::vector<std::string> log_lines();
+    Lines log_lines();
     // One field of a key, as the database answers it ("N/A" when none).
     std::string db_get(const std::string &table, const std::string &key, const std::string &field);
     // Writes the WLAN configuration file of a radio.

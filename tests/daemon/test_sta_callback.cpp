@@ -7,8 +7,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const unsigned char kSta[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
 const std::string kKey = "02:00:00:00:00:07";
 

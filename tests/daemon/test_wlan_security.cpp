@@ -8,8 +8,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class Security : public DaemonTest {
 protected:
     std::string resolve(int radio, int wlan)

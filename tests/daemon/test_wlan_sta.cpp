@@ -12,8 +12,6 @@ namespace {
 const unsigned char kSta[6] = {0xaa, 0xbb, 0xcc, 0x00, 0x01, 0x02};
 const std::string kKey = "aa:bb:cc:00:01:02";
 
-using Lines = std::vector<std::string>;
-
 oxwlan_req_data sta_record(const unsigned char (&mac)[6], const char *security = "NONE")
 {
     oxwlan_req_data req;

@@ -11,8 +11,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const unsigned char kSta[6] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
 const char *kKey = "10:20:30:40:50:60";
 
@@ -65,7 +63,6 @@ protected:
         free(ch_stat);
         ch_stat = nullptr;
         slot_num = 0;
-        unsetenv("HVKIT_SLOT_NUM");
         DaemonTest::TearDown();
     }
 };

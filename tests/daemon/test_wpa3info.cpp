@@ -1,5 +1,5 @@
-// WPA3 SSID library stand-in: answers from the OWE transition entries of the
-// WLAN configuration files, and what it makes of bad entries and arguments.
+// WPA3 SSID library stand-in: what it makes of bad OWE transition entries
+// and arguments (pairs themselves are checked through the recorder).
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(Wpa3Info, TransitionPairsAndBadEntries)
+TEST(Wpa3Info, BadEntriesAndBounds)
 {
     char tmpl[] = "/tmp/wpa3testXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
@@ -21,9 +21,8 @@ TEST(Wpa3Info, TransitionPairsAndBadEntries)
     setenv("WPA3_WLAN_CONF_DIR", tmpl, 1);
     FILE *f = fopen((dir + "/wlan-1.conf").c_str(), "w");
     ASSERT_NE(nullptr, f);
-    const std::string text = "SSID_1_NAME=\"Office\"\nSSID_2_NAME=\"Cafe\"\n"
-          "SSID_2_OWE_TRANS_INDEX=\"10\"\nSSID_2_DISPLAY_NAME=\"Cafe (OWE)\"\n"
-          "SSID_10_NAME=\"Cafe-owe\"\nSSID_10_OWE_TRANS_INDEX=\"2\"\n"
+    const std::string text = "SSID_2_NAME=\"Cafe\"\nSSID_2_OWE_TRANS_INDEX=\"10\"\n"
+          "SSID_10_OWE_TRANS_INDEX=\"2\"\n"
           "SSID_3_OWE_TRANS_INDEX=\"abc\"\nSSID_4_OWE_TRANS_INDEX=\"100\"\n"
           "SSID_6_OWE_TRANS_INDEX=\"-4\"\nSSID_7_OWE_TRANS_INDEX=5\n"
           "SSID_55_OWE_TRANS_INDEX=\"7\"\n"
@@ -41,16 +40,8 @@ TEST(Wpa3Info, TransitionPairsAndBadEntries)
     for (const auto &c : cases)
         EXPECT_EQ(c.index, wpa3_get_oweindex(c.radio, c.wlan)) << c.radio << "/" << c.wlan;
 
-    char buf[64] = "Cafe";
-    EXPECT_EQ(0, wpa3_get_new_ssidname(1, 2, buf));
-    EXPECT_STREQ("Cafe (OWE)", buf);
-    char same[64] = "Office";
-    EXPECT_EQ(-1, wpa3_get_new_ssidname(1, 1, same));
-    EXPECT_STREQ("Office", same);
+    char buf[64];
     EXPECT_EQ(-1, wpa3_get_new_ssidname(1, 2, nullptr));
-
-    EXPECT_EQ(0, wpa3_owetm_trans_ssidname(1, 10, 2, buf, sizeof buf));
-    EXPECT_STREQ("Cafe", buf);
     // A small buffer is never overrun; a long name is cut to the buffer.
     char small[3] = {'x', 'x', 'x'};
     EXPECT_EQ(0, wpa3_owetm_trans_ssidname(1, 10, 2, small, sizeof small));
