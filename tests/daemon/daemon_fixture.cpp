@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <utility>
 
 #include "conf_init.h"
 #include "fake_sta_lib.h"
@@ -95,25 +96,22 @@ void DaemonTest::TearDown()
     ASSERT_EQ(0, system(("rm -rf " + dir_).c_str()));
 }
 
-std::vector<std::string> DaemonTest::take_trace()
+Lines DaemonTest::take_trace()
 {
-    std::vector<std::string> all = read_lines(dir_ + "/trace");
-    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(trace_seen_, all.size())),
-                                   all.end());
+    Lines all = read_lines(dir_ + "/trace");
+    Lines fresh(all.begin() + static_cast<long>(std::min(trace_seen_, all.size())), all.end());
     trace_seen_ = all.size();
     return fresh;
 }
 
-std::vector<std::string> DaemonTest::take_commands()
+Lines DaemonTest::take_commands()
 {
-    std::vector<std::string> out;
-    out.swap(commands);
-    return out;
+    return std::exchange(commands, {});
 }
 
-std::vector<std::string> DaemonTest::log_lines()
+Lines DaemonTest::log_lines()
 {
-    std::vector<std::string> lines;
+    Lines lines;
     for (const std::string &line : read_lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
         lines.push_back(line.size() > 20 ? line.substr(20) : line);
     return lines;
