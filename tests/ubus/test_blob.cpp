@@ -1,5 +1,4 @@
-// Blob and blobmsg: JSON conversion against captured bytes, buffer growth,
-// and parsing of good, malformed and truncated attribute lists.
+// Blob and blobmsg: JSON conversion against captured bytes, and parsing of good, malformed and truncated attribute lists.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include "test_util.h"
 
 #include <algorithm>
-#include <cstring>
 
 using namespace ubustest;
 
@@ -43,32 +41,6 @@ TEST(BlobEncoding, JsonToBlobmsgMatchesCaptureAndRoundTrips)
 	for (const std::string &t : std::vector<std::string>{"[1]", "\"x\"", "{", "{\"a\":}", "{\"a\":1,}", "{\"a\":1} x", "{\"a\":\"\\q\"}", "",
 				    "{\"a\":tru}", "{\"a\":" + std::string(200, '[')})
 		EXPECT_FALSE(ubusjson::add_object(&c.b, t)) << t;
-}
-
-TEST(BlobEncoding, BufferReuseAndGrowthKeepContent)
-{
-	struct blob_buf b = {};
-	std::vector<uint8_t> big(5000);
-	for (size_t i = 0; i < big.size(); i++)
-		big[i] = static_cast<uint8_t>(i * 7);
-	static const struct blobmsg_policy pol[2] = {{"rec", BLOBMSG_TYPE_UNSPEC}, {"", BLOBMSG_TYPE_STRING}};
-	for (int round = 0; round < 3; round++) {
-		ASSERT_EQ(blob_buf_init(&b, 0), 0);
-		ASSERT_EQ(blobmsg_add_field(&b, BLOBMSG_TYPE_UNSPEC, "rec", big.data(), 5000 - round), 0);
-		ASSERT_EQ(blobmsg_add_string(&b, nullptr, "tail"), 0);
-		struct blob_attr *tb[2];
-		ASSERT_EQ(blobmsg_parse(pol, 2, tb, blob_data(b.head), static_cast<unsigned>(blob_len(b.head))), 0);
-		ASSERT_TRUE(tb[0] && tb[1]);
-		ASSERT_EQ(blobmsg_data_len(tb[0]), static_cast<size_t>(5000 - round));
-		EXPECT_EQ(memcmp(blobmsg_data(tb[0]), big.data(), 5000 - round), 0);
-		EXPECT_STREQ(blobmsg_get_string(tb[1]), "tail");
-		// Padding after the odd-sized value is zero.
-		const auto *raw = reinterpret_cast<const uint8_t *>(tb[0]);
-		for (size_t i = blob_raw_len(tb[0]); i < blob_pad_len(tb[0]); i++)
-			EXPECT_EQ(raw[i], 0);
-	}
-	blob_buf_free(&b);
-	EXPECT_EQ(b.head, nullptr);
 }
 
 TEST(BlobParse, PolicySelectsByNameAndTypeAndRefusesMalformedLists)

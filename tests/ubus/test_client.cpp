@@ -108,18 +108,6 @@ void expect(int fd, const std::string &h)
 	EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(h)));
 }
 
-int connect_raw(const std::string &path)
-{
-	struct sockaddr_un sun = {};
-	sun.sun_family = AF_UNIX;
-	memcpy(sun.sun_path, path.c_str(), std::min(path.size() + 1, sizeof(sun.sun_path) - 1));
-	const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) == 0)
-		return fd;
-	close(fd);
-	return -1;
-}
-
 // A listening socket whose single connection is served by `script` on a thread.
 class FakeDaemon {
 public:
@@ -150,7 +138,6 @@ private:
 };
 
 const char *kHello = "00 00 00 00 4c e4 ed 7e 00 00 00 04";
-const char *kOk = "00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00"; // STATUS 0 but for the seq
 
 // A fresh private directory, removed with its files.
 struct TempDir {
@@ -178,9 +165,9 @@ TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 		put(fd, "00 02 00 01 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94"
 			"00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 		expect(fd, kRegister);
-		put(fd, "00 01 00 02" + std::string(kOk));
+		put(fd, "00 01 00 02" + kOk);
 		expect(fd, kRegister2);
-		put(fd, "00 01 00 03" + std::string(kOk));
+		put(fd, "00 01 00 03" + kOk);
 		put(fd, kDelivery);
 		expect(fd, kDeliveryAnswer);
 		read_msg(fd); // until the client closes
@@ -211,7 +198,7 @@ TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 		usleep(20000);
 		put(fd, kDelivery, 10);
 		put(fd, kDelivery);
-		put(fd, "00 01 00 01" + std::string(kOk));
+		put(fd, "00 01 00 01" + kOk);
 		expect(fd, kDeliveryAnswer);
 		expect(fd, kDeliveryAnswer);
 		// A second send refused by the daemon.
@@ -334,15 +321,9 @@ protected:
 	bool start_daemon()
 	{
 		daemon = spawn({UBUSD_PATH, "-s", sock}, "", dir.file("ubusd.log"));
-		for (int i = 0; i < 500; i++, usleep(10000)) {
-			const int fd = connect_raw(sock);
-			if (fd < 0)
-				continue;
-			uint8_t hello[12]; // taken, so the daemon sees an orderly close
-			read_exact(fd, hello, sizeof(hello), 1000);
-			close(fd);
-			return true;
-		}
+		for (int i = 0; i < 500; i++, usleep(10000))
+			if (connect(sock))
+				return true;
 		return false;
 	}
 	void stop_daemon(int sig = SIGTERM)
@@ -471,23 +452,19 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 		{"00 05 00 01 00 00 00 01 00 00 00 01", true},                   // length below the header
 		{"ff ff ff ff ff ff ff ff ff ff ff ff ff ff", true},
 	};
-	uint8_t hello[12];
 	for (const auto &c : cases) {
-		const int fd = connect_raw(sock);
-		ASSERT_TRUE(read_exact(fd, hello, 12));
-		put(fd, c.bytes);
+		Ctx raw = connect(sock); // its greeting taken, the rest written by hand
+		ASSERT_TRUE(raw);
+		put(raw->sock.fd, c.bytes);
+		uint8_t x;
 		if (c.hangup) {
-			EXPECT_FALSE(read_exact(fd, hello, 1, 3000)) << c.bytes;
+			EXPECT_FALSE(read_exact(raw->sock.fd, &x, 1, 3000)) << c.bytes;
 		}
-		close(fd);
 	}
-	// A client that never reads its greeting nor anything else.
-	const int idle = connect_raw(sock);
 	Buf buf;
 	EXPECT_EQ(ubus_send_event(s.get(), "still.here", buf.b.head), 0);
 	pump(a, 300);
 	EXPECT_EQ(la.names, (std::vector<std::string>{"still.here"}));
-	close(idle);
 
 	const std::string log = slurp(dir.file("ubusd.log"));
 	for (const char *why : {"middle of a message", "oversized", "root length"})

@@ -47,6 +47,8 @@ inline const std::string kSend = "00 05 00 01 00 00 00 01 00 00 00 58 03 00 00 0
 inline const std::string kDelivery = "00 05 00 01 00 00 00 00 00 00 00 38 03 00 00 08 91 ac 72 94"
 				     "04 00 00 0f 74 65 73 74 2e 65 76 65 6e 74 00 00 07 00 00 1c"
 				     "85 00 00 0c 00 01 61 00 00 00 00 01 83 00 00 0b 00 01 73 00 68 69 00 00";
+// A STATUS 0 after its first four bytes (version, type, seq).
+inline const std::string kOk = " 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 00";
 inline const std::string kDeliveryAnswer =
 	"00 01 00 01 00 00 00 00 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08 91 ac 72 94";
 
