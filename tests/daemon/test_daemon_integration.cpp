@@ -301,7 +301,8 @@ TEST_F(DaemonRun, RecordsWhatTheToolsSend)
     const std::string log = common_log();
     size_t at = 0;
     for (const std::string &line :
-         {std::string("WLAN MODULE START !"), "WLAN MODULE STA ASSO event, iface:wlan-1-2, mac:" + sta,
+         {std::string("WLAN MODULE START !"),
+          "WLAN MODULE STA ASSO event, iface:wlan-1-2, mac:" + sta,
           "Intra Roaming, WLAN MODULE STA DISASSO event, iface:wlan-1-1, mac:" + sta,
           "WLAN MODULE STA DISASSO event,iface:wlan-1-2, mac:" + sta}) {
         at = log.find(line, at);

@@ -18,7 +18,8 @@ protected:
     }
     static Lines lookups(int radio, int wlan, int profile)
     {
-        const std::string cat = "cat /var/halvo/wlan/wlan-" + std::to_string(radio) + ".conf | grep ";
+        const std::string cat =
+            "cat /var/halvo/wlan/wlan-" + std::to_string(radio) + ".conf | grep ";
         return {cat + "SSID_" + std::to_string(wlan) + "_SEC_PROFILE",
                 cat + "SECURITY_" + std::to_string(profile) + "_MODE"};
     }
