@@ -22,18 +22,13 @@ vap wlan-1-1 02:00:00:00:cc:11 up
 vap wds-1-9 02:00:00:00:cc:19 up
 vap wlan-1-10 02:00:00:00:cc:1a down
 vap wlan-2-1 02:00:00:00:cc:21 up
-radio 1 channel=6
-radio 2 channel=36
-counters wlan-1-1 tx-frames=900 rx-frames=800
 
 step 0 a station
 assoc 3c:00:00:00:00:01 wlan-1-1
 pass
 
-step 1:00 a VAP goes down and the station moves in the driver's view
+step 1:00 a VAP goes down
 link wlan-2-1 down
-driver 3c:00:00:00:00:01 iface=wlan-2-1
-counters wlan-1-1 tx-frames=1000
 )";
 
 class Sim : public ::testing::Test {
@@ -92,17 +87,12 @@ TEST_F(Sim, ToolsFollowTheStepsRefuseUnknownRequestsAndTheBusIsReachable)
     EXPECT_NE(inside(ap, "/bin/hvsh -p 110 -e \"show wlan-9-9 config\"").find(" Parse error"),
               std::string::npos);
 
-    // a later step changes what the tools and the interfaces show
+    // a link taken down by a later step (a station moving and new counters
+    // are read back by the collection pass in tests/e2e_collection)
     ASSERT_EQ(ap.play(2, &out), 0) << out;
     ASSERT_EQ(ap.pass(), 0);
     EXPECT_EQ(inside(ap, "/lib/wifi/get_active_vap_list"), "wlan-1-1\nwds-1-9\n");
     EXPECT_FALSE(is_up(ap, "wlan-2-1"));
-    EXPECT_EQ(inside(ap, "wlanconfig wlan-1-1 list sta limited | sed 1d"), "");
-    EXPECT_NE(inside(ap, "wlanconfig wlan-2-1 list sta limited").find("3c:00:00:00:00:01 1 36 "),
-              std::string::npos);
-    EXPECT_NE(inside(ap, "/bin/hvsh -p 110 -e \"show interface wlan status\"")
-                  .find("wlan-1-1        Up      1000       800"),
-              std::string::npos);
 
     // the bus inside is reachable from the host through the state folder's socket
     std::string tools = ap.file("tools");
