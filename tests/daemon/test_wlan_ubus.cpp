@@ -167,6 +167,19 @@ TEST_F(Intake, BadRecordsAreDroppedWithTheirMessages)
     EXPECT_TRUE(take_trace().empty());
 }
 
+TEST(ChStat, RecordsMadeAtStartUpAndSlotBounds)
+{
+    for (int slots : {0, 3, 99}) {
+        capwapWlanStatis_t *stat = init_ch_stat(slots);
+        ASSERT_NE(nullptr, stat) << slots;
+        for (int i = 0; i < slots; ++i)
+            EXPECT_TRUE(stat[i].hvUmacBandId == -1 && stat[i].dcsChann == 0 && stat[i].ch_width == 0u);
+        free(stat);
+    }
+    EXPECT_EQ(nullptr, init_ch_stat(-1));
+    EXPECT_EQ(nullptr, init_ch_stat(100));  // beyond the interface-name buffers
+}
+
 TEST(InterfaceIdx, Forms)
 {
     // Sixteen characters fit the work buffer; a failed parse leaves the
