@@ -173,7 +173,8 @@ TEST(ChStat, RecordsMadeAtStartUpAndSlotBounds)
         capwapWlanStatis_t *stat = init_ch_stat(slots);
         ASSERT_NE(nullptr, stat) << slots;
         for (int i = 0; i < slots; ++i)
-            EXPECT_TRUE(stat[i].hvUmacBandId == -1 && stat[i].dcsChann == 0 && stat[i].ch_width == 0u);
+            EXPECT_TRUE(stat[i].hvUmacBandId == -1 && stat[i].dcsChann == 0 &&
+                        stat[i].ch_width == 0u);
         free(stat);
     }
     EXPECT_EQ(nullptr, init_ch_stat(-1));
