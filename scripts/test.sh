@@ -1,16 +1,39 @@
 #!/bin/sh
-# Builds everything under AddressSanitizer + UndefinedBehaviorSanitizer and
-# runs every test, then builds the fuzz targets with clang and runs each one
-# for a bounded time. Installs what it needs first.
+# The test command. Installs what it needs, then runs each stage in turn and
+# prints the time each took:
+#   host   everything under AddressSanitizer + UndefinedBehaviorSanitizer,
+#          every unit, integration and end-to-end test (build-test/)
+#   fuzz   the libFuzzer targets with clang, each for a bounded time
+#          (build-fuzz/; RRM_FUZZ_SECONDS, default 30; RRM_SKIP_FUZZ=1 skips)
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/setup-deps.sh
 JOBS=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRRM_SANITIZE=ON
-cmake --build build-test -j "$JOBS"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-(cd build-test && ctest --output-on-failure -j "$JOBS")
+export JOBS
+TIMES=""
+stage() {
+    _name=$1
+    shift
+    _t0=$(date +%s)
+    echo "=== test: $_name"
+    "$@"
+    _dt=$(($(date +%s) - _t0))
+    TIMES="$TIMES
+  $_name: ${_dt} s"
+    echo "=== test: $_name passed in ${_dt} s"
+}
+
+host_suite() {
+    cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DRRM_SANITIZE=ON
+    cmake --build build-test -j "$JOBS"
+    (cd build-test &&
+        ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0} \
+        UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+        ctest --output-on-failure -j "$JOBS")
+}
+
+stage setup ./scripts/setup-deps.sh
+stage host host_suite
 if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
-  ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"
+    stage fuzz ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"
 fi
+echo "=== test: every stage passed$TIMES"
