@@ -73,6 +73,7 @@ TEST_F(Dbctl, ShowsATableAsAlignedColumns)
               "SLOT-1  149      -\n"
               "SLOT-2  -        -\n");
     EXPECT_EQ(dbctl("--show").out,
+              "database: " + path_ + "\n"
               "TABLE   KEYS\n"
               "Velora  1\n"
               "WLAN    3\n");

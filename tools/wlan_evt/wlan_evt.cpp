@@ -48,7 +48,8 @@ void usage(FILE *to)
             "EVENT: sta_authorized sta_ip sta_leave channel_changed ssid\n"
             "  sta_authorized and sta_leave need --ifname and --mac, sta_ip also --ip,\n"
             "  channel_changed --ifname and --channel, ssid --ifname. Other fields are 0.\n"
-            "  Fields may be written --name VALUE or --name=VALUE; '-' and '_' are alike.\n"
+            "  Fields may be written --name VALUE or --name=VALUE (needed for a value that begins\n"
+            "  with \"--\"); '-' and '_' in names are alike.\n"
             "-s SOCKET: the bus socket (default: the bus library's default).\n"
             "listen prints the records of these events as their fields; fields that are 0 or\n"
             "empty are left out, except ifname, subtype and len. Other messages print as JSON,\n"
@@ -260,7 +261,7 @@ int cmd_send(const char *socket, const EventKind &event, int argc, char **argv)
         if (eq != std::string::npos) {
             value = name.substr(eq + 1);
             name.resize(eq);
-        } else if (i + 1 < argc) {
+        } else if (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0) {
             value = argv[++i];
         } else {
             return refuse("--" + name + " needs a value");
