@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,8 @@ void usage(FILE *out)
     std::fprintf(out,
                  "usage: dbctl WORD...                run one command and print its reply\n"
                  "       dbctl --show [TABLE [KEY]]   every table, TABLE as columns, or KEY as\n"
-                 "                                    FIELD=value lines (ASSO_TIME also as a date)\n"
+                 "                                    FIELD=value lines (ASSO_TIME also as a date,\n"
+                 "                                    STA_IP_ADDR also as an address)\n"
                  "       dbctl --json [TABLE [KEY]]   the same as JSON: {table: {key: {field: value}}}\n"
                  "words: -a T | -t T | -i K | -k K | -f F -s V | -g F | -r K | -f F -l\n"
                  "database file: $%s (default %s)\n",
@@ -138,8 +140,8 @@ std::string keys_json(const std::vector<Key> &keys, const std::string &indent)
     return out + indent + "}";
 }
 
-// The value as printed in the human view: control characters as \xHH, a
-// time stamp field also as a local date.
+// The value as printed in the human view: control characters as \xHH, the
+// association time also as a local date, a station address also as a.b.c.d.
 std::string human_value(const std::string &field, const std::string &v)
 {
     std::string out;
@@ -153,8 +155,17 @@ std::string human_value(const std::string &field, const std::string &v)
             out += ch;
         }
     }
-    if (field == "ASSO_TIME" && !v.empty() && v.size() <= 12 &&
-        v.find_first_not_of("0123456789") == std::string::npos) {
+    const bool number = !v.empty() && v.size() <= 12 && v.find_first_not_of("0123456789") == std::string::npos;
+    if (field == "STA_IP_ADDR" && number && std::strtoll(v.c_str(), nullptr, 10) <= UINT32_MAX) {
+        // The address's four bytes, stored as one word in this host's order.
+        const auto word = static_cast<uint32_t>(std::strtoll(v.c_str(), nullptr, 10));
+        unsigned char b[4];
+        std::memcpy(b, &word, sizeof b);
+        char ip[24];
+        std::snprintf(ip, sizeof ip, " (%u.%u.%u.%u)", b[0], b[1], b[2], b[3]);
+        out += ip;
+    }
+    if (field == "ASSO_TIME" && number) {
         const time_t t = static_cast<time_t>(std::strtoll(v.c_str(), nullptr, 10));
         struct tm tm;
         char date[64];

@@ -121,14 +121,14 @@ TEST_F(StatusDb, DbctlViews)
     ASSERT_EQ(0, db_->gen_cmd(client_, reply_, "dbctl", "-a", "STA", "-i", "aa:bb:cc:00:00:01", "-f", "IFACE", "-s",
                               "wlan-1-1", "-f", "ASSO_TIME", "-s", "1700000000", "-f", "SSID", "-s",
                               "caf\xc3\xa9 \"x\"\x01\xff", "-i", "aa:bb:cc:00:00:02", "-f", "ASSO_TIME", "-s",
-                              "soon", "-a", "EMPTY", nullptr));
+                              "soon", "-f", "STA_IP_ADDR", "-s", "16908801", "-a", "EMPTY", nullptr));
     const std::string key1 = R"({ "IFACE": "wlan-1-1", "ASSO_TIME": "1700000000", "SSID": "café \"x\"\u0001\u00ff" })";
-    const std::string key2 = R"({ "ASSO_TIME": "soon" })";
+    const std::string key2 = R"({ "ASSO_TIME": "soon", "STA_IP_ADDR": "16908801" })";
     for (const auto &[args, status, out] : std::vector<std::tuple<std::string, int, std::string>>{
              {"--show STA aa:bb:cc:00:00:01", 0,
               "aa:bb:cc:00:00:01\nIFACE=wlan-1-1\nASSO_TIME=1700000000 (2023-11-14 22:13:20 UTC)\n"
               "SSID=caf\xc3\xa9 \"x\"\\x01\xff\n"},
-             {"--show STA aa:bb:cc:00:00:02", 0, "aa:bb:cc:00:00:02\nASSO_TIME=soon\n"},
+             {"--show STA aa:bb:cc:00:00:02", 0, "aa:bb:cc:00:00:02\nASSO_TIME=soon\nSTA_IP_ADDR=16908801 (1.2.2.1)\n"},
              {"--json STA aa:bb:cc:00:00:01", 0, key1 + "\n"},
              {"--json STA", 0, "{\n  \"aa:bb:cc:00:00:01\": " + key1 + ",\n  \"aa:bb:cc:00:00:02\": " + key2 + "\n}\n"},
              {"--json", 0,
