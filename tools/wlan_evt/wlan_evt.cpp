@@ -136,7 +136,7 @@ bool known_record(const char *type, struct blob_attr *msg, hvUMAC_event_msg_t *r
         ++count;
     }
     if (count != 1 || strcmp(blobmsg_name(only), type) != 0 ||
-        blobmsg_data_len(only) != sizeof *rec)
+        static_cast<size_t>(blobmsg_data_len(only)) != sizeof *rec)
         return false;
     memcpy(rec, blobmsg_data(only), sizeof *rec);
     return true;
