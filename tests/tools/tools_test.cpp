@@ -84,7 +84,7 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
             execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), (char *)nullptr);
             _exit(127);
         }
-        usleep(100 * 1000); // the bus first
+        ASSERT_TRUE(wait_for([] { return access("/var/run/ubus/ubus.sock", F_OK) == 0; })); // the bus first
     }
     ASSERT_TRUE(wait_for([&] { return slurp(dir + "/rrm.out").find("[Connect DB]") != std::string::npos; }));
     ASSERT_TRUE(wait_for([&] { return slurp(dir + "/listen.out") == "wlan_evt: listening\n"; }));
