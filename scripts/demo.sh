@@ -69,6 +69,7 @@ fi
 # shellcheck disable=SC2086
 set -- $TARGETS
 i=0
+FAILED=""
 for t in $TARGETS; do
     i=$((i + 1))
     if build "$t" "$t ($i of $#)"; then
@@ -76,8 +77,16 @@ for t in $TARGETS; do
     else
         [ $TTY -eq 0 ] || echo
         echo "demo: could not build $t (see $LOG)"
+        FAILED="$FAILED $t"
     fi
 done
 [ $TTY -eq 0 ] || printf '\r%-60s\r' ""
 echo "demo: built (log: $LOG)"
-exec sh sim/rrm-sim --build build run "$SCENARIO" "$(pwd)/build/demo-run"
+# The simulator tears the access point down however the run ends (Ctrl-C too).
+rc=0
+sh sim/rrm-sim --build build run "$SCENARIO" "$(pwd)/build/demo-run" || rc=$?
+if [ -n "$FAILED" ]; then
+    echo "demo: failed: not built:$FAILED (see $LOG)"
+    exit 1
+fi
+exit $rc
