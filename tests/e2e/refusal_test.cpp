@@ -1,6 +1,8 @@
 // The launcher's refusals: a command it cannot carry out gets one clear
 // message and a non-zero status, one simulation per state folder, a play
 // whose tools failed ends non-zero, and a daemon that ends is started again.
+// Also: the driver's view follows a channel change.
+#include "scenario.h"
 #include "sim_harness.h"
 
 #include <cstdlib>
@@ -60,6 +62,21 @@ TEST(SimRefusal, CheckTakesANameAndRefusesEventsOnUnknownVapsOrStations)
         SimAp ap("refuse-check", kAp + k.timeline);
         expect_case(ap, k.c);
     }
+}
+
+TEST(SimRefusal, AChannelChangeMovesTheRadiosListedStations)
+{
+    auto plan = sim::compile_scenario(
+        std::string(kAp) + "vap wlan-2-1 02:00:00:00:ab:21 up\nradio 1 channel=6\nstep 0 a\n"
+                           "assoc 3c:00:00:00:00:01 wlan-1-1 channel=6\n"
+                           "assoc 3c:00:00:00:00:02 wlan-2-1 channel=36\nchannel wlan-1-1 11\npass\n",
+        nullptr);
+    ASSERT_TRUE(plan);
+    const auto &after = plan->snapshots.back();
+    EXPECT_NE(after.at("driver/wlan-1-1").find("3c:00:00:00:00:01 1 11 "), std::string::npos)
+        << after.at("driver/wlan-1-1");
+    EXPECT_NE(after.at("driver/wlan-2-1").find("3c:00:00:00:00:02 2 36 "), std::string::npos)
+        << after.at("driver/wlan-2-1");
 }
 
 class SimRefusalRunning : public ::testing::Test {
