@@ -25,30 +25,36 @@ if command -v flock >/dev/null && ! flock -n 8; then
     echo "demo: another demo is running in this tree ($(pwd)/build); wait for it to end or stop it (Ctrl-C)" >&2
     exit 1
 fi
+trap 'echo; echo "demo: interrupted"; exit 130' INT TERM HUP
 ./scripts/setup-deps.sh
 JOBS=$(nproc 2>/dev/null || echo 2)
 LOG=build/demo-build.log
 TTY=0
 [ -t 1 ] && TTY=1
 
-# build <target> <label>: builds one target with the whole output in the log
-# and its progress (percentage, or step count) on the terminal; the build's
-# status.
+# build <targets...>: builds them in one go with the whole output in the log
+# and the progress on the terminal: the target being built, its number, and
+# its percentage (Makefiles) or the build's step count (Ninja); the status of
+# the build.
 build() {
-    { cmake --build build -j "$JOBS" --target "$1" 2>&1; echo $? > build/.demo-build-rc; } |
-        tee -a "$LOG" | awk -v tty="$TTY" -v label="$2" '
-            function show(p) {
-                if (p == last || !tty) return
-                printf "\rdemo: building %-28s %3d%%", label, p
-                last = p
+    { cmake --build build -j "$JOBS" --target "$@" 2>&1; echo $? > build/.demo-build-rc; } |
+        tee -a "$LOG" | awk -v tty="$TTY" -v goals="$*" '
+            function show(text) {
+                if (text == last) return
+                if (tty) printf "\rdemo: building %-50s", text
+                last = text
                 fflush()
             }
-            BEGIN { last = -1; show(0) }
-            match($0, /^\[ *[0-9]+%\]/) { show(substr($0, RSTART + 1, RLENGTH - 3) + 0) }
-            match($0, /^\[[0-9]+\/[0-9]+\]/) {
-                split(substr($0, 2, RLENGTH - 2), n, "/")
-                if (n[2] > 0) show(int(100 * n[1] / n[2]))
-            }'
+            function goal() { return g[i] " (" i " of " n ")" }
+            BEGIN { n = split(goals, g, " "); i = 1; show(goal()) }
+            match($0, /^\[ *[0-9]+%\]/) { show(goal() " " (substr($0, RSTART + 1, RLENGTH - 3) + 0) "%") }
+            match($0, /^\[[0-9]+\/[0-9]+\]/) { show("step " substr($0, 2, RLENGTH - 2)) }
+            $0 ~ "Built target " g[i] "$" && i <= n {
+                if (!tty) print "demo: built " goal()
+                i++
+                if (i <= n) show(goal())
+            }
+            END { if (tty) printf "\r%-70s\r", "" }'
     rc=$(cat build/.demo-build-rc 2>/dev/null || echo 1)
     rm -f build/.demo-build-rc
     return "$rc"
@@ -66,25 +72,23 @@ TARGETS="simscen sim_pause rrm ubusd ubus_cli dbctl sta_pub sta_mon"
 if cmake --build build --target help 2>/dev/null | grep -q -w wlan_evt; then
     TARGETS="$TARGETS wlan_evt"
 fi
-# shellcheck disable=SC2086
-set -- $TARGETS
-i=0
 FAILED=""
-for t in $TARGETS; do
-    i=$((i + 1))
-    if build "$t" "$t ($i of $#)"; then
-        [ $TTY -eq 1 ] || echo "demo: built $t ($i of $#)"
-    else
-        [ $TTY -eq 0 ] || echo
-        echo "demo: could not build $t (see $LOG)"
-        FAILED="$FAILED $t"
-    fi
-done
-[ $TTY -eq 0 ] || printf '\r%-60s\r' ""
-echo "demo: built (log: $LOG)"
-# The simulator tears the access point down however the run ends (Ctrl-C too).
+# shellcheck disable=SC2086
+if ! build $TARGETS; then
+    # which ones: each on its own
+    for t in $TARGETS; do
+        build "$t" >/dev/null || FAILED="$FAILED $t"
+    done
+    echo "demo: could not build:$FAILED (see $LOG)"
+fi
+echo "demo: build finished (log: $LOG)"
+# The simulator tears the access point down however the run ends (Ctrl-C
+# too); this script waits for it to finish doing so.
+INTERRUPTED=0
+trap 'INTERRUPTED=1' INT TERM HUP
 rc=0
 sh sim/rrm-sim --build build run "$SCENARIO" "$(pwd)/build/demo-run" || rc=$?
+[ $INTERRUPTED -eq 0 ] || exit 130
 if [ -n "$FAILED" ]; then
     echo "demo: failed: not built:$FAILED (see $LOG)"
     exit 1
