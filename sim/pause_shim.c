@@ -11,6 +11,7 @@
  * Protocol, in the folder named by SIM_PAUSE_DIR:
  *   paused   written by the shim: the number of held pauses entered so far
  *   release  written by the simulator: pauses numbered up to this one may end
+ * A daemon started again numbers its pauses on from the last one entered.
  * A pause numbered n ends as soon as "release" holds a number >= n.
  *
  * The scenario clock: with SIM_CLOCK_FILE in the environment, time() answers
@@ -32,6 +33,7 @@
 
 static pthread_mutex_t counter_lock = PTHREAD_MUTEX_INITIALIZER;
 static unsigned long entered;
+static int counted;
 
 static const char *pause_dir(void)
 {
@@ -86,6 +88,14 @@ static void hold(const char *dir)
     if (snprintf(release, sizeof release, "%s/release", dir) >= (int)sizeof release)
         return;
     pthread_mutex_lock(&counter_lock);
+    /* A daemon started again goes on counting from its predecessor's last
+     * pause, so the simulator's release number keeps its meaning. */
+    if (!counted) {
+        char paused[PATH_MAX];
+        if (snprintf(paused, sizeof paused, "%s/paused", dir) < (int)sizeof paused)
+            entered = read_number(paused);
+        counted = 1;
+    }
     unsigned long mine = ++entered;
     write_number(dir, "paused", mine);
     pthread_mutex_unlock(&counter_lock);

@@ -612,6 +612,8 @@ private:
             std::string iface = need_ifname(w[2]);
             if (d == "roam" && !m().find_station(mac))
                 throw Failure{"roam: station " + mac_text(mac) + " has not associated"};
+            if (!m().find_vap(iface))
+                throw Failure{d + ": no VAP named '" + iface + "' (declare it with a 'vap' line)"};
             Station &s = station(mac);
             std::string old = s.assoc_iface;
             if (d == "roam" && old == iface)
@@ -624,6 +626,7 @@ private:
                 throw Failure{"listed: must be yes or no"};
             o.finish();
             s.assoc_iface = iface;
+            s.associated = true;
             s.iface = listed == "yes" ? iface : "";
             dirty_ = true;
             snapshot_for_event();
@@ -643,7 +646,9 @@ private:
             o.finish();
             snapshot_for_event();
             size_t r = add_record(station_record(iface, s, {0, 0, 0, 0}));
-            emit(Action::Ubus, {"sta_authorized", std::to_string(r)});
+            emit(Action::Ubus, {"sta_authorized", std::to_string(r),
+                                mac_text(mac) + " on " + iface + ", security " + s.security +
+                                    ", vid " + std::to_string(s.vid)});
         } else if (d == "ip") {
             need_words(w, 4, "ip <station> <iface> <a.b.c.d>");
             no_more(w, 4);
@@ -652,12 +657,16 @@ private:
             std::array<uint8_t, 4> ip{};
             if (!parse_ipv4(w[3], &ip))
                 throw Failure{"bad IPv4 address '" + w[3] + "'"};
-            Station &s = station(mac);
+            Station *known = m().find_station(mac);
+            if (!known || !known->associated)
+                throw Failure{"ip: station " + mac_text(mac) + " has not associated"};
+            Station &s = *known;
             s.ip = w[3];
             dirty_ = true;
             snapshot_for_event();
             size_t r = add_record(station_record(iface, s, ip));
-            emit(Action::Ubus, {"sta_ip", std::to_string(r)});
+            emit(Action::Ubus, {"sta_ip", std::to_string(r),
+                                mac_text(mac) + " on " + iface + ": address " + w[3]});
         } else if (d == "leave") {
             need_words(w, 2, "leave <station> [<iface>]");
             no_more(w, 3);
@@ -720,18 +729,24 @@ private:
             int r = radio_of(iface);
             if (r >= 1 && r <= kMaxSlots) {
                 m().radios[r].channel = static_cast<int>(ch);
+                // the driver lists the radio's stations on the new channel
+                for (Station &s : m().stations)
+                    if (!s.iface.empty() && radio_of(s.iface) == r)
+                        s.channel = static_cast<int>(ch);
                 dirty_ = true;
             }
             snapshot_for_event();
             size_t rec = add_record(channel_record(iface, static_cast<int>(ch), offset, vht1,
                                                    vht2, band, width));
-            emit(Action::Ubus, {"channel_changed", std::to_string(rec)});
+            emit(Action::Ubus, {"channel_changed", std::to_string(rec),
+                                iface + ": channel " + w[2] + ", width " + std::to_string(width) +
+                                    (offset ? ", offset " + std::to_string(offset) : "")});
         } else if (d == "ssid-change") {
             no_more(w, 2);
             std::string iface = w.size() > 1 ? need_ifname(w[1]) : "wlan-1-1";
             snapshot_for_event();
             size_t rec = add_record(channel_record(iface, 0, 0, 0, 0, -1, 0));
-            emit(Action::Ubus, {"ssid", std::to_string(rec)});
+            emit(Action::Ubus, {"ssid", std::to_string(rec), iface + ": VAP addresses to be read again"});
         } else if (d == "link") {
             need_words(w, 3, "link <vap> up|down");
             no_more(w, 3);

@@ -55,6 +55,7 @@ struct Station {
     Mac mac{};
     std::string iface;         // where the driver lists it; empty: not listed
     std::string assoc_iface;   // interface of its last association
+    bool associated = false;   // has associated at least once
     std::string ip;            // address the device shell shows; empty: none
     int channel = 0;
     std::string txrate = "144M", rxrate = "130M";

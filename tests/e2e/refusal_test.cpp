@@ -1,0 +1,147 @@
+// The launcher's refusals: a command it cannot carry out gets one clear
+// message and a non-zero status, one simulation per state folder, a play
+// whose tools failed ends non-zero, and a daemon that ends is started again.
+// Also: the driver's view follows a channel change.
+#include "scenario.h"
+#include "sim_harness.h"
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using e2e::q;
+using e2e::SimAp;
+
+const char *kAp = "ap 02:00:00:00:ab:01\nvap wlan-1-1 02:00:00:00:ab:11 up\n";
+
+const std::string kTimeline = std::string(kAp) +
+                              "step 0 one\nassoc 3c:00:00:00:00:01 wlan-1-1\npass\n"
+                              "step 0:10 two\npass\n";
+
+struct Case {
+    const char *args;  // '@' stands for the state folder, '%' for the scenario
+    int rc;
+    const char *message;
+};
+
+// Runs the launcher with the words of a case and checks status and message.
+void expect_case(const SimAp &ap, const Case &c, const std::string &env = "")
+{
+    std::string args = c.args, out;
+    for (size_t at; (at = args.find_first_of("@%")) != std::string::npos;)
+        args.replace(at, 1, q(args[at] == '@' ? ap.state() : ap.state() + ".scn"));
+    int rc = e2e::run(env + "sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim") +
+                          " --build " + q(getenv("RRM_BINARY_DIR")) + " " + args,
+                      &out);
+    EXPECT_EQ(rc, c.rc) << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+    EXPECT_EQ(out.find("Illegal number"), std::string::npos) << c.args << "\n" << out;
+}
+
+TEST(SimRefusal, CheckTakesANameAndRefusesEventsOnUnknownVapsOrStations)
+{
+    if (!getenv("RRM_SOURCE_DIR") || !getenv("RRM_BINARY_DIR"))
+        GTEST_SKIP() << "RRM_SOURCE_DIR and RRM_BINARY_DIR are not set";
+    const struct {
+        std::string timeline;
+        Case c;
+    } cases[] = {
+        {"", {"check demo", 0, "demo.scn: ok"}},
+        {"", {"check no-such-scenario", 1, "no scenario 'no-such-scenario'"}},
+        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-2\n", {"check %", 2, "no VAP named 'wlan-1-2'"}},
+        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1\nroam 3c:00:00:00:00:01 wds-1-9\n",
+         {"check %", 2, ":5: roam: no VAP named 'wds-1-9'"}},
+        {"step 0 a\nip 3c:00:00:00:00:01 wlan-1-1 10.0.0.1\n", {"check %", 2, "has not associated"}},
+        {"step 0 a\ndriver 3c:00:00:00:00:01 snr=30\nip 3c:00:00:00:00:01 wlan-1-1 10.0.0.1\n",
+         {"check %", 2, ":5: ip: station 3c:00:00:00:00:01 has not associated"}},
+    };
+    for (const auto &k : cases) {
+        SimAp ap("refuse-check", kAp + k.timeline);
+        expect_case(ap, k.c);
+    }
+}
+
+TEST(SimRefusal, AChannelChangeMovesTheRadiosListedStations)
+{
+    auto plan = sim::compile_scenario(
+        std::string(kAp) + "vap wlan-2-1 02:00:00:00:ab:21 up\nradio 1 channel=6\nstep 0 a\n"
+                           "assoc 3c:00:00:00:00:01 wlan-1-1 channel=6\n"
+                           "assoc 3c:00:00:00:00:02 wlan-2-1 channel=36\nchannel wlan-1-1 11\npass\n",
+        nullptr);
+    ASSERT_TRUE(plan);
+    const auto &after = plan->snapshots.back();
+    EXPECT_NE(after.at("driver/wlan-1-1").find("3c:00:00:00:00:01 1 11 "), std::string::npos)
+        << after.at("driver/wlan-1-1");
+    EXPECT_NE(after.at("driver/wlan-2-1").find("3c:00:00:00:00:02 2 36 "), std::string::npos)
+        << after.at("driver/wlan-2-1");
+}
+
+class SimRefusalRunning : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!e2e::can_simulate(&why))
+            GTEST_SKIP() << why;
+    }
+};
+
+TEST_F(SimRefusalRunning, OneSimulationPerFolderStepsInOrderAndNothingOnAStoppedOne)
+{
+    SimAp ap("refuse-run", kTimeline);
+    std::string out;
+    ASSERT_EQ(ap.start("", &out), 0) << out;
+    const Case running[] = {
+        {"start % @", 1, "a simulation is already running in"},
+        {"run % @", 1, "a simulation is already running in"},
+        {"play @ --step 0", 1, "'0' is not a step of this scenario (1 to 2)"},
+        {"play @ --step 3", 1, "'3' is not a step of this scenario (1 to 2)"},
+        {"play @ --step two", 1, "'two' is not a step of this scenario"},
+        {"play @ --step", 1, "--step needs a step number"},
+        {"play @ --fast", 1, "unknown option '--fast'"},
+        {"play @ --step 1", 0, ""},
+        {"play @ --step 1", 1, "steps play in order and step 1 has been played; the next is 2"},
+        {"play @", 0, ""},
+        {"play @", 1, "all 2 steps have been played already"},
+        {"pass @ x", 1, "'x' is not a count from 1 to 1000"},
+        {"pass @ 1", 0, ""},
+        {"show @", 0, "--- stations (STA_STATISTIC-02:00:00:00:ab:01): 1 row"},
+    };
+    for (const Case &c : running)
+        expect_case(ap, c);
+    // the running simulation was not disturbed by the refused start and run
+    EXPECT_EQ(ap.get("STA_STATISTIC-02:00:00:00:ab:01", "3c:00:00:00:00:01", "IFACE"), "wlan-1-1");
+    ASSERT_EQ(ap.stop(), 0);
+    const Case stopped[] = {
+        {"play @", 1, "is not running"},       {"pass @", 1, "is not running"},
+        {"show @", 1, "is not running"},       {"exec @ true", 1, "is not running"},
+        {"db @ -t Velora -f CC_CONN -l", 1, "is not running"},
+    };
+    for (const Case &c : stopped)
+        expect_case(ap, c);
+}
+
+TEST_F(SimRefusalRunning, FailedToolsFailThePlayAndAnEndedDaemonIsStartedAgain)
+{
+    SimAp ap("refuse-restart", kTimeline);
+    std::string out;
+    ASSERT_EQ(ap.start("SIM_STA_PUB=/bin/false", &out), 0) << out;
+    if (!ap.daemon_built())
+        GTEST_SKIP() << "the daemon is not built";
+    expect_case(ap, {"play @ --step 1", 1, "association of 3c:00:00:00:00:01 not published"});
+
+    // the daemon aborts, as it does by design when the bus is gone
+    std::string pid = ap.file("rrm.pid");
+    ASSERT_EQ(e2e::run("sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim") +
+                       " exec " + q(ap.state()) + " kill -ABRT " + pid.substr(0, pid.find('\n'))),
+              0);
+    expect_case(ap, {"play @ --step 2", 0, "daemon ended: killed by signal 6 (SIGABRT)"});
+    EXPECT_NE(ap.file("daemon.log").find("daemon started again (restart 1)"), std::string::npos)
+        << ap.file("daemon.log");
+    EXPECT_EQ(ap.stop(), 0);
+}
+
+}  // namespace
