@@ -145,7 +145,7 @@ protected:
 
     void start_bus()
     {
-        start({bin_ + "/platform/ubus/ubusd", "-s", kBusSocket}, dir_ + "/ubusd.out");
+        start({env_or_empty("SIM_UBUSD"), "-s", kBusSocket}, dir_ + "/ubusd.out");
         ASSERT_TRUE(wait_for([] { return access(kBusSocket, F_OK) == 0; }));
     }
 
@@ -155,7 +155,7 @@ protected:
         const std::string file = dir_ + "/" + event + ".bin";
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char *>(&rec), sizeof rec);
-        ASSERT_EQ(0, run({bin_ + "/platform/ubus/ubus", "-s", kBusSocket, "send-raw", event, file},
+        ASSERT_EQ(0, run({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "send-raw", event, file},
                          dir_ + "/send.out"))
             << slurp(dir_ + "/send.out");
     }
@@ -364,7 +364,7 @@ TEST_F(DaemonRun, SigtermEndsTheDaemonAndTheMonitor)
 TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
 {
     start_bus();
-    start({bin_ + "/platform/ubus/ubus", "-s", kBusSocket, "listen", "sta_leave"}, dir_ + "/leave.out");
+    start({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "listen", "sta_leave"}, dir_ + "/leave.out");
     start({bin_ + "/platform/sta/sta_mon", "-t", "ip"}, dir_ + "/mon.out");
     const std::string pause = dir_ + "/pause";
     ASSERT_EQ(0, mkdir(pause.c_str(), 0755));

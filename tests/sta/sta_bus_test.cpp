@@ -40,6 +40,12 @@ std::string build_dir()
     return b ? b : ".";
 }
 
+std::string bus_daemon()
+{
+    const char *d = getenv("SIM_UBUSD");
+    return d ? d : build_dir() + "/platform/ubus/ubusd";
+}
+
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
     std::mutex mu;
@@ -109,7 +115,7 @@ protected:
 
     void SetUp() override
     {
-        if (access((build_dir() + "/platform/ubus/ubusd").c_str(), X_OK) != 0)
+        if (access(bus_daemon().c_str(), X_OK) != 0)
             GTEST_SKIP() << "no bus daemon built in this tree";
         start_bus();
         g_seen = &seen_;
@@ -130,7 +136,7 @@ protected:
     void start_bus()
     {
         unlink(socket_.c_str());
-        std::string ubusd = build_dir() + "/platform/ubus/ubusd";
+        std::string ubusd = bus_daemon();
         bus_ = fork();
         if (bus_ == 0) {
             execl(ubusd.c_str(), ubusd.c_str(), "-s", socket_.c_str(), static_cast<char *>(nullptr));

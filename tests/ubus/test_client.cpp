@@ -25,6 +25,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -353,6 +354,9 @@ protected:
 
 TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 {
+	struct stat st;
+	ASSERT_EQ(stat(std::string(sock).c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0666u) << "every local user may connect";
 	Ctx a = connect(sock), b = connect(sock), c = connect(sock);
 	ASSERT_TRUE(a && b && c);
 	Listener la, lb, lc;
@@ -445,9 +449,10 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 	pump(a, 300);
 	EXPECT_EQ(la.names, (std::vector<std::string>{"still.here"}));
 
+	// Why, in our bus daemon's words (another one may hang up silently).
 	const std::string log = slurp(dir.file("ubusd.log"));
 	for (const char *why : {"middle of a message", "oversized", "root length"})
-		EXPECT_NE(log.find(why), std::string::npos) << log;
+		EXPECT_TRUE(!UBUSD_OURS || log.find(why) != std::string::npos) << log;
 }
 
 TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
