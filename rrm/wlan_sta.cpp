@@ -24,6 +24,7 @@ constexpr int kVapsPerSlot = 8;
 [[noreturn]] void fatal_at(const char *unit, int line)
 {
     printf("%s:%d\n", unit, line);
+    fflush(stdout);
     abort();
 }
 

@@ -1,7 +1,8 @@
 // The trace file lives in a folder every user may write to: a file of
 // another user is refused (that user could read the traces), and a holder
 // of its lock delays an entry for a bounded time only (the entry is then
-// dropped).
+// dropped). A database client that cannot be had ends the process with a
+// line naming the unit.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "wlan.h"
 #include "wlan_hvd.h"
 
 namespace {
@@ -47,6 +49,18 @@ TEST(TraceFile, HeldLockAndAnotherUsersFile)
     close(fd);
     wlan_debug_file_name = saved;
     (void)system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+TEST(FatalLine, NamesTheUnit)
+{
+    setenv("STATUSDB_PATH", "/nonexistent/rrm/status.db", 1);
+    EXPECT_DEATH(
+        {
+            dup2(2, 1);
+            sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, BAND_ID_UNKNOWN);
+        },
+        "wlan:[0-9]+");
+    unsetenv("STATUSDB_PATH");
 }
 
 }  // namespace
