@@ -228,7 +228,14 @@ int real_cmd_close(FILE *stream)
     return status;
 }
 
-unsigned int real_sleep(unsigned int seconds) { return sleep(seconds); }
+// A signal (the bus library's SIGCHLD handler, for one) cuts a pause short;
+// the rest is slept.
+unsigned int real_sleep(unsigned int seconds)
+{
+    while (seconds > 0)
+        seconds = sleep(seconds);
+    return 0;
+}
 time_t real_now(time_t *out) { return time(out); }
 
 constexpr rrm_seam_ops kRealOps = {real_cmd_open, real_cmd_close, real_sleep, real_now, nullptr};

@@ -3,6 +3,7 @@
 // records, the bus listener, the collection thread, and finally the
 // station-event library's dispatch loop.
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,6 +53,31 @@ capwapWlanStatis_t *init_ch_stat(int n)
     return stat;
 }
 
+// SIGTERM and SIGINT end the daemon with their default action. The bus
+// library takes over each of them that is still at its default on every
+// connect, including the station library's own reconnects, and turns it into
+// a flag of a loop the daemon never runs. So the daemon holds both from the
+// start with a handler of its own, which puts the default back and raises
+// the signal again (both calls are async-signal-safe).
+static void end_by_default(int sig)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = SIG_DFL;
+    sigaction(sig, &sa, nullptr);
+    raise(sig);
+}
+
+static void hold_stop_signals(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = end_by_default;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
 void rrm_sta_notify(sta_module_msg *sta_msg)
 {
     sta_lib_check_ch(nullptr);
@@ -68,6 +94,7 @@ void *run(int argc, char **argv, char **envp, void *arg)
     pthread_t timer;
     void *client_fd = nullptr;
 
+    hold_stop_signals();
     do_initenv_initialization();
 
     snprintf(log, sizeof log, "%s", "WLAN MODULE START !");

@@ -130,11 +130,18 @@ void resolveWpa3Security(int radio, int wlan_index, char *security);
  * socket; 0, or -1 when no connection could be made. */
 int ubus_evt_attach(void *sub_info);
 
+/* Runs fn(arg) on the main thread, the only one that enters the bus
+ * library, and returns once it has run: at once when called on the main
+ * thread or before the bus is attached, else handed over through the main
+ * thread's loop. */
+void rrm_bus_do(void (*fn)(void *), void *arg);
+
 /* "<word>-<radio>-<wlan>" to its two numbers: 1 after storing both, 0
  * (storing nothing) for any other form or a name longer than 16 chars. */
 int getInterfaceIdx(const char *if_name, int *radioIdx, int *wlanIdx);
 
-/* True when name is 1 to WLAN_IFNAME_MAX characters of [A-Za-z0-9_.-],
+/* True when name is 1 to WLAN_IFNAME_MAX characters of [A-Za-z0-9_.-], the
+ * first not "-",
  * terminated within cap bytes: safe to store and to put on a command line. */
 bool wlan_ifname_is_safe(const char *name, size_t cap);
 

@@ -25,7 +25,6 @@ bool all_of(const char *s, size_t min, size_t max, bool (*ok)(char))
 
 bool ifname_char(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-'; }
 bool mac_char(char c) { return isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '-'; }
-bool tool_char(char c) { return ifname_char(c) || c == '/' || c == '+'; }
 
 // Copies src into a field of cap bytes, cut to fit, always terminated.
 void copy_field(char *dst, size_t cap, const char *src)
@@ -180,12 +179,14 @@ bool hvd_ifname_ok(const char *s)
         return false;
     while (*s == ' ' || *s == '\t')
         ++s;
-    return all_of(s, 1, 15, ifname_char);
+    return *s != '-' && all_of(s, 1, 15, ifname_char);
 }
 
-bool hvd_mac_ok(const char *s) { return all_of(s, 1, 31, mac_char); }
+bool hvd_mac_ok(const char *s) { return s != nullptr && *s != '-' && all_of(s, 1, 31, mac_char); }
 
-bool hvd_tool_ok(const char *s) { return all_of(s, 1, 127, tool_char); }
+// Tool settings are configuration, not input: a setting such as
+// "env wlanconfig" or "LD_LIBRARY_PATH=/opt/lib iwpriv" runs as given.
+bool hvd_tool_ok(const char *s) { return s != nullptr && *s != '\0'; }
 
 bool hvd_format(char *buf, size_t cap, const char *fmt, ...)
 {

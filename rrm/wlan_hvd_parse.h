@@ -18,11 +18,11 @@
 
 // An interface name as it may stand on a command line: optional leading
 // blanks (as "/proc/net/wireless" indents them), then 1 to 15 characters of
-// [A-Za-z0-9_.-].
+// [A-Za-z0-9_.-], the first not "-" (never taken for an option).
 bool hvd_ifname_ok(const char *s);
-// A MAC address text: 1 to 31 characters of [0-9A-Fa-f:-].
+// A MAC address text: 1 to 31 characters of [0-9A-Fa-f:-], the first not "-".
 bool hvd_mac_ok(const char *s);
-// A tool named by a setting: 1 to 127 characters of [A-Za-z0-9_./+-].
+// A tool setting: any non-empty text (configuration, run as given).
 bool hvd_tool_ok(const char *s);
 
 // Formats a command line; false when it would not fit (the line must then

@@ -15,7 +15,7 @@
 #include "wlan_hvd.h"
 #include "wlan_hvd_netlink.h"
 
-#define WLAN_HVD_UNIT __FILE_NAME__
+#define WLAN_HVD_UNIT "wlan_hvd"
 
 // The wlan_hvd unit's database module: opened on first use by either thread
 // through wlan_hvd_module_open, never closed.

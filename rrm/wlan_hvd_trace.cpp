@@ -1,11 +1,15 @@
 // The developer trace file of the wlan_hvd unit. Each entry is written under
 // an exclusive advisory lock, so the daemon's threads and other processes
-// may trace into the same file without interleaving.
+// may trace into the same file without interleaving. The wait for the lock
+// is bounded (kLockTries pauses of kLockPauseNs, 200 ms in all): an entry
+// whose lock cannot be had by then is dropped, so a process holding the
+// lock never stalls collection.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,18 +23,21 @@ const char *wlan_debug_flag_name = DBG_FILE_FLAG;
 namespace {
 
 constexpr char kBanner[] = "####### Debug file too large, overwrite it #######\n\r";
+constexpr int kLockTries = 40;
+constexpr long kLockPauseNs = 5 * 1000 * 1000;
 
 // Opens the trace file for appending and reading, creating it if missing.
 // The daemon runs as root and the file lives in a world-writable folder, so
 // a symbolic link, a file with other names (hard links) or anything but a
-// regular file in its place is refused.
+// regular file in its place is refused; so is a file of another user, who
+// could read the traces.
 FILE *open_trace(const char *path)
 {
     int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid()) {
         close(fd);
         return nullptr;
     }
@@ -38,6 +45,19 @@ FILE *open_trace(const char *path)
     if (f == nullptr)
         close(fd);
     return f;
+}
+
+// The exclusive lock within the bound; false when it could not be had.
+bool lock_bounded(int fd)
+{
+    for (int i = 0;; ++i) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || i == kLockTries)
+            return false;
+        struct timespec pause = {0, kLockPauseNs};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 }  // namespace
@@ -55,9 +75,12 @@ extern "C" void debug_log_to_file(const char *fmt, ...)
     if (f == nullptr)
         return;
     FILE *locked = f; // the file the lock was taken on
-    if (flock(fileno(f), LOCK_EX) != 0) {
+    if (!lock_bounded(fileno(f))) {
         fprintf(stderr, "Error flock log file %s\n", path);
-    } else {
+        fclose(f);
+        return;
+    }
+    {
         long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
         if (size > DBG_FILE_SIZE - 1) {
             // The old file stays locked until it is closed; the new one is

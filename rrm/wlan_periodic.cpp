@@ -25,8 +25,9 @@ namespace {
 
 constexpr char kUnit[] = "wlan";
 
-// Message buffer of the departure notifications; only the collection thread
-// uses it. Its storage is kept from one notification to the next.
+// Message buffer of the departure notifications; only the main thread uses
+// it (departures are handed to it, see rrm_bus_do). Its storage is kept from
+// one notification to the next.
 struct blob_buf g_buf;
 
 // Station fields written every pass, in this order.
@@ -75,7 +76,8 @@ void departure(parser_module *db, void *client, char *msg, const char *key, cons
     rec.u.sta_info.reason_code = 8;
     memcpy(rec.u.sta_info.event_type, "by rrm", sizeof "by rrm");
     rec.u.sta_info.authorized = 0;
-    ubus_sta_notify(&rec, UBUS_STA_LEAVE);
+    // Sent by the main thread; the pass goes on once it has been sent.
+    rrm_bus_do([](void *r) { ubus_sta_notify(r, UBUS_STA_LEAVE); }, &rec);
 
     char log[WLAN_LOG_LEN];
     snprintf(log, sizeof log, "*****NOT exist in driver, kick by rrm.***** mac:%s, iface:%s", mac_tmp, ifname);

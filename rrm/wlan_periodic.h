@@ -29,7 +29,8 @@ void system_sleep(void);
 /* Sends one bus event named ubus_type whose only attribute, also named
  * ubus_type, carries the 640-byte wifi-manager record at buf unchanged. A
  * fresh bus connection is made for the call; when none can be made the
- * daemon logs it and ends (abort). Returns 0. */
+ * daemon logs it and ends (abort). Returns 0. Runs on the main thread only
+ * (the collection thread hands it over with rrm_bus_do). */
 int ubus_sta_notify(const void *buf, const char *ubus_type);
 
 #ifdef __cplusplus

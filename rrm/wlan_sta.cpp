@@ -13,7 +13,7 @@
 #include "wlan.h"
 #include "wpa3info.h"
 
-#define WLAN_UNIT __FILE_NAME__
+#define WLAN_UNIT "wlan"
 
 namespace {
 
@@ -24,6 +24,7 @@ constexpr int kVapsPerSlot = 8;
 [[noreturn]] void fatal_at(const char *unit, int line)
 {
     printf("%s:%d\n", unit, line);
+    fflush(stdout);
     abort();
 }
 
@@ -284,7 +285,7 @@ bool wlan_ifname_is_safe(const char *name, size_t cap)
     if (name == nullptr)
         return false;
     size_t len = strnlen(name, cap);
-    if (len == 0 || len == cap || len > WLAN_IFNAME_MAX)
+    if (len == 0 || len == cap || len > WLAN_IFNAME_MAX || name[0] == '-')
         return false;
     for (size_t i = 0; i < len; ++i) {
         const char c = name[i];

@@ -1,10 +1,15 @@
 // Bus intake: subscribes to the wifi manager's events, watches the bus
 // socket on the station library's loop, and turns the four events acted on
 // into recorder calls or channel updates of the per-slot radio records.
+// Also the one door to the bus for other threads (rrm_bus_do).
+#include <errno.h>
 #include <event.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -235,7 +240,92 @@ void channel_changed(struct blob_attr *attr)
     store_member<uint32_t>(slot.ch_width, vap.ch_width);
 }
 
+// Who may touch the bus: the bus library keeps process-wide state (one
+// message buffer that every send, registration and automatic reply uses,
+// and that freeing any connection frees), so only the main thread, the one
+// running the station library's loop, ever enters it. Another thread hands
+// its bus work over: it posts the action, wakes the loop with a byte on a
+// pipe the loop watches, and waits until the main thread has run it. The
+// main thread never waits for another thread, so this cannot deadlock; a
+// poster only waits as long as the main thread is busy (at start-up, until
+// the loop runs; in a slow bus call, until it returns).
+struct BusDoor {
+    pthread_mutex_t mu = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
+    bool open = false;        // the loop watches the pipe
+    pthread_t owner;          // the main thread
+    bool taken = false;       // a poster owns the slot
+    void (*fn)(void *) = nullptr;
+    void *arg = nullptr;
+    unsigned long posted = 0;
+    unsigned long done = 0;
+    int wake[2] = {-1, -1};
+    struct event watch;
+};
+BusDoor door;
+
+void door_knock(int fd, short, void *)
+{
+    char bytes[16];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
+    pthread_mutex_lock(&door.mu);
+    while (door.fn != nullptr) {
+        void (*fn)(void *) = door.fn;
+        void *arg = door.arg;
+        door.fn = nullptr;
+        pthread_mutex_unlock(&door.mu);
+        fn(arg);
+        pthread_mutex_lock(&door.mu);
+        ++door.done;
+        pthread_cond_broadcast(&door.changed);
+    }
+    pthread_mutex_unlock(&door.mu);
+}
+
+// Arms the door on the main thread's loop; without it every caller runs
+// its bus work itself (a process with one bus user, as in the tests).
+void door_open(struct event_base *loop)
+{
+    if (pipe2(door.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        wlan_log("no bus hand-over pipe");
+        return;
+    }
+    event_set(&door.watch, door.wake[0], EV_READ | EV_PERSIST, door_knock, nullptr);
+    if (loop != nullptr)
+        event_base_set(loop, &door.watch);
+    event_add(&door.watch, nullptr);
+    pthread_mutex_lock(&door.mu);
+    door.owner = pthread_self();
+    door.open = true;
+    pthread_mutex_unlock(&door.mu);
+}
+
 }  // namespace
+
+void rrm_bus_do(void (*fn)(void *), void *arg)
+{
+    pthread_mutex_lock(&door.mu);
+    if (!door.open || pthread_equal(door.owner, pthread_self())) {
+        pthread_mutex_unlock(&door.mu);
+        fn(arg);
+        return;
+    }
+    while (door.taken)
+        pthread_cond_wait(&door.changed, &door.mu);
+    door.taken = true;
+    door.fn = fn;
+    door.arg = arg;
+    const unsigned long ticket = ++door.posted;
+    const char c = 'b';
+    while (write(door.wake[1], &c, 1) < 0 && errno == EINTR) {
+    }
+    while (door.done < ticket)
+        pthread_cond_wait(&door.changed, &door.mu);
+    door.taken = false;
+    pthread_cond_broadcast(&door.changed);
+    pthread_mutex_unlock(&door.mu);
+}
 
 int ubus_evt_attach(void *sub_info)
 {
@@ -249,6 +339,7 @@ int ubus_evt_attach(void *sub_info)
     bus_watcher = static_cast<struct event *>(static_cast<sub_info_t *>(sub_info)->ev);
     bus_loop = static_cast<struct event_base *>(static_cast<sub_info_t *>(sub_info)->event_base);
     watch_bus_socket();
+    door_open(bus_loop);
     return 0;
 }
 

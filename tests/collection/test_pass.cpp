@@ -14,16 +14,17 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <libubox/blobmsg.h>
-#include <libubus.h>
-}
-
 #include "collection_fakes.h"
 #include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
 #include "wlan_periodic.h"
+
+// Last: its attribute shorthands collide with C++ standard headers.
+extern "C" {
+#include <libubox/blobmsg.h>
+#include <libubus.h>
+}
 
 extern char **environ;
 

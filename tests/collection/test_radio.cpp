@@ -66,16 +66,17 @@ TEST_F(RadioTest, TransmitPowerAndUtilisationOfTheFirstInterfaceLine)
         EXPECT_EQ(capwapWlanGetDriverChUtil(0, &r), ret) << out;
         EXPECT_EQ(r.chUtil, util) << out;
     }
-    // The setting names the tool; an unsafe setting is never run.
+    // The setting names the tool and runs as given (configuration).
     char *saved = DOT11_ATH_IWPRIV;
     DOT11_ATH_IWPRIV = const_cast<char *>("/opt/iwpriv2");
     take_commands();
     capwapWlanGetDriverChUtil(0, &r);
     EXPECT_EQ(take_commands().back(),
               "LD_LIBRARY_PATH=/usr/local/lib /opt/iwpriv2 wlan-1-1 get_chutil | awk -F\":\" '{printf $2}'");
-    DOT11_ATH_IWPRIV = const_cast<char *>("iwpriv; reboot");
-    EXPECT_EQ(capwapWlanGetDriverChUtil(0, &r), -1);
-    EXPECT_EQ(take_commands(), std::vector<std::string>{kWireless1});
+    DOT11_ATH_IWPRIV = const_cast<char *>("env iwpriv");
+    capwapWlanGetDriverChUtil(0, &r);
+    EXPECT_EQ(take_commands().back(),
+              "LD_LIBRARY_PATH=/usr/local/lib env iwpriv wlan-1-1 get_chutil | awk -F\":\" '{printf $2}'");
     DOT11_ATH_IWPRIV = saved;
 }
 

@@ -9,6 +9,7 @@
 // otherwise).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -21,6 +22,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -143,7 +145,7 @@ protected:
 
     void start_bus()
     {
-        start({bin_ + "/platform/ubus/ubusd", "-s", kBusSocket}, dir_ + "/ubusd.out");
+        start({env_or_empty("SIM_UBUSD"), "-s", kBusSocket}, dir_ + "/ubusd.out");
         ASSERT_TRUE(wait_for([] { return access(kBusSocket, F_OK) == 0; }));
     }
 
@@ -153,7 +155,7 @@ protected:
         const std::string file = dir_ + "/" + event + ".bin";
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char *>(&rec), sizeof rec);
-        ASSERT_EQ(0, run({bin_ + "/platform/ubus/ubus", "-s", kBusSocket, "send-raw", event, file},
+        ASSERT_EQ(0, run({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "send-raw", event, file},
                          dir_ + "/send.out"))
             << slurp(dir_ + "/send.out");
     }
@@ -336,6 +338,80 @@ TEST_F(DaemonRun, BusLossIsSurvived)
     const std::string sta_table = std::string("STA_STATISTIC-") + kApMac;
     EXPECT_TRUE(wait_for([&] { return db_get(sta_table, "02:00:00:00:00:2b", "VID") == "9"; }))
         << out();
+}
+
+// The bus library takes SIGTERM over on connect; the daemon and the
+// station-event monitor still end by it, killed, not exiting.
+TEST_F(DaemonRun, SigtermEndsTheDaemonAndTheMonitor)
+{
+    start_bus();
+    const pid_t mon = start({bin_ + "/platform/sta/sta_mon"}, dir_ + "/mon.out");
+    const pid_t rrm = start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
+    ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; })) << out();
+    for (pid_t pid : {rrm, mon}) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        pids_.erase(std::find(pids_.begin(), pids_.end(), pid));
+    }
+}
+
+// Departures from back-to-back collection passes (every pause ends at once,
+// and the driver lists no station), bus events and the station-library
+// publications they cause, all at the same time: everything arrives. A
+// race-detector build reports any race between the threads doing it.
+TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
+{
+    start_bus();
+    start({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "listen", "sta_leave"}, dir_ + "/leave.out");
+    start({bin_ + "/platform/sta/sta_mon", "-t", "ip"}, dir_ + "/mon.out");
+    const std::string pause = dir_ + "/pause";
+    ASSERT_EQ(0, mkdir(pause.c_str(), 0755));
+    std::ofstream(pause + "/release") << 2000000000;
+    setenv("SIM_PAUSE_DIR", pause.c_str(), 1);
+    setenv("LD_PRELOAD", (bin_ + "/sim/libsim_pause.so").c_str(), 1);
+    const std::string asan = env_or_empty("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+    const pid_t rrm = start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
+    unsetenv("LD_PRELOAD");
+    unsetenv("SIM_PAUSE_DIR");
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; })) << out();
+
+    constexpr int kStations = 12;
+    for (int i = 1; i <= kStations; ++i) {
+        const unsigned char mac[6] = {0x02, 0, 0, 0, 0x01, static_cast<unsigned char>(i)};
+        char text[18];
+        snprintf(text, sizeof text, "02:00:00:00:01:%02x", i);
+        ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "assoc", "--mac", text, "--iface",
+                          "wlan-1-1", "--ssid", "Office", "--security", "NONE"},
+                         dir_ + "/pub.out"));
+        hvUMAC_event_msg_t rec = station_record("wlan-1-1", mac);
+        rec.u.sta_info.ipaddr = htonl(0x0a000000u + static_cast<uint32_t>(i));
+        send_record("sta_ip", rec);
+        send_record("channel_changed", rec);
+    }
+    auto count = [](const std::string &text, const std::string &what) {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_TRUE(wait_for([&] { return count(slurp(dir_ + "/mon.out"), "ipAddr: 10.0.0.") == kStations; }))
+        << slurp(dir_ + "/mon.out");
+    // Every station announced (logged once sent) and heard on the bus.
+    EXPECT_TRUE(wait_for([&] {
+        const std::string log = common_log();
+        for (int i = 1; i <= kStations; ++i) {
+            char line[48];
+            snprintf(line, sizeof line, "rrm.***** mac:02:00:00:00:01:%02x", i);
+            if (log.find(line) == std::string::npos)
+                return false;
+        }
+        return count(slurp(dir_ + "/leave.out"), "\"sta_leave\"") >= kStations;
+    })) << slurp(dir_ + "/leave.out");
+    EXPECT_EQ(0, waitpid(rrm, nullptr, WNOHANG)) << out();
 }
 
 TEST_F(DaemonRun, StartUpRefusals)

@@ -312,9 +312,9 @@ TEST_F(NetlinkTest, ModuleOpenedOnceWhicheverThreadAsksFirst)
 TEST_F(NetlinkTest, NoDatabaseClientIsFatal)
 {
     setenv("STATUSDB_PATH", (dir_ + "/missing/status.db").c_str(), 1);
-    EXPECT_DEATH({ dup2(2, 1); capwapEvtNetlinkInfoSsid(); }, "wlan_hvd_records\\.cpp:[0-9]+");
+    EXPECT_DEATH({ dup2(2, 1); capwapEvtNetlinkInfoSsid(); }, "wlan_hvd:[0-9]+");
     oxwlan_event ev = nlmsg::sta_ip_event(kSta);
-    EXPECT_DEATH({ dup2(2, 1); feed(nlmsg::event_message("wlan-1-1", ev, {1, 2, 3, 4})); }, "wlan_hvd_records\\.cpp:[0-9]+");
+    EXPECT_DEATH({ dup2(2, 1); feed(nlmsg::event_message("wlan-1-1", ev, {1, 2, 3, 4})); }, "wlan_hvd:[0-9]+");
 }
 
 // The socket's own watcher on the event loop: readable datagrams reach the

@@ -25,6 +25,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -353,6 +354,9 @@ protected:
 
 TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 {
+	struct stat st;
+	ASSERT_EQ(stat(std::string(sock).c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0666u) << "every local user may connect";
 	Ctx a = connect(sock), b = connect(sock), c = connect(sock);
 	ASSERT_TRUE(a && b && c);
 	Listener la, lb, lc;
@@ -445,9 +449,10 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 	pump(a, 300);
 	EXPECT_EQ(la.names, (std::vector<std::string>{"still.here"}));
 
+	// Why, in our bus daemon's words (another one may hang up silently).
 	const std::string log = slurp(dir.file("ubusd.log"));
 	for (const char *why : {"middle of a message", "oversized", "root length"})
-		EXPECT_NE(log.find(why), std::string::npos) << log;
+		EXPECT_TRUE(!UBUSD_OURS || log.find(why) != std::string::npos) << log;
 }
 
 TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
@@ -495,7 +500,7 @@ void answer_ping(struct ubus_context *ctx, struct ubus_event_handler *ev, const 
 	EXPECT_EQ(ubus_send_event(ctx, "pong", b.b.head), 0);
 }
 
-TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
+TEST_F(SystemTest, HandlersMaySendWhileOthersSend)
 {
 	Ctx a = connect(sock), b = connect(sock);
 	ASSERT_TRUE(a && b);
@@ -503,21 +508,27 @@ TEST_F(SystemTest, HandlersMaySendAndConnectionsLiveOnSeparateThreads)
 	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "ping"), 0);
 	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "pong"), 0);
 
-	// Two senders on their own threads and connections, 200 events each.
+	// Two senders, 200 events each. The library is used by one thread at a
+	// time in a process, so they are processes of their own.
 	auto sender = [this] {
-		Ctx c = connect(sock);
-		ASSERT_TRUE(c);
-		for (uint32_t i = 0; i < 200; i++) {
-			Buf buf;
-			blobmsg_add_u32(&buf.b, "i", i);
-			EXPECT_EQ(ubus_send_event(c.get(), "ping", buf.b.head), 0);
+		const pid_t pid = fork();
+		if (pid == 0) {
+			Ctx c = connect(sock);
+			for (uint32_t i = 0; c && i < 200; i++) {
+				Buf buf;
+				blobmsg_add_u32(&buf.b, "i", i);
+				if (ubus_send_event(c.get(), "ping", buf.b.head) != 0)
+					_exit(2);
+			}
+			_exit(c ? 0 : 1);
 		}
+		return pid;
 	};
-	std::thread t1(sender), t2(sender);
+	const pid_t s1 = sender(), s2 = sender();
 	for (int i = 0; i < 300 && la.names.size() < 400; i++)
 		pump(a, 10);
-	t1.join();
-	t2.join();
+	EXPECT_EQ(wait_exit(s1), 0);
+	EXPECT_EQ(wait_exit(s2), 0);
 	pump(a, 200);
 	pump(b, 500);
 	EXPECT_EQ(la.names.size(), 400u);

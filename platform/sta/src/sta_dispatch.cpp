@@ -7,7 +7,8 @@
 // connection is one more descriptor watcher on the same loop; when the
 // service goes away the connection is dropped and retried on a timer whose
 // pause grows from 1 to 30 seconds, while the loop goes on serving the
-// caller's watchers.
+// caller's watchers. The thread running the loop is the only one of the
+// library that enters the bus library (see sta_notify.cpp).
 
 #include <csignal>
 #include <cstring>
@@ -211,6 +212,7 @@ extern "C" int subscribe_dispatch(sub_info_t *info)
     g.info = info;
     g.stop = false;
     g.backoff = kFirstBackoff;
+    sta_lib::publisher_attach(g.base);
     if (!connect_once())
         schedule_retry();
 
@@ -224,6 +226,7 @@ extern "C" int subscribe_dispatch(sub_info_t *info)
     }
     g.connected = false;  // leaving on purpose: no disconnection callback
     disconnect("dispatch ended");
+    sta_lib::publisher_detach();
     g.info = nullptr;
     g.stop = false;
     if (!asked)

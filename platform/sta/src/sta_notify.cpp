@@ -1,18 +1,24 @@
-// The publishing side. sta_lib_notify only copies the message into a short
-// queue; a sender thread with a bus connection of its own sends it, so the
-// caller's loop never waits for the bus. A message is dropped, with a log
-// line, when the queue is full, when the service could not be reached on the
-// last attempt (until the next attempt is due), or when sending fails.
+// The publishing side. sta_lib_notify never waits for the bus. The bus
+// library may be entered by one thread at a time only, so while the
+// dispatch loop runs, every message is queued and sent by the loop's own
+// thread (woken through a pipe the loop watches); the caller's thread never
+// touches the bus. Without a running loop (a tool that only publishes) the
+// caller's thread sends the message itself. A message is dropped, with a
+// log line, when the queue is full, when the service could not be reached
+// on the last attempt (until the next attempt is due), or when sending
+// fails.
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <thread>
 
+#include <event.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libubus.h>
@@ -29,20 +35,25 @@ constexpr int kFirstBackoff = 1;
 constexpr int kMaxBackoff = 30;
 
 struct Sender {
-    std::mutex mu;
-    std::condition_variable wake;  // work queued
+    std::mutex mu;                 // everything below but the connection
     std::condition_variable idle;  // queue drained
     std::deque<sta_module_msg> queue;
-    bool started = false;
-    bool busy = false;           // a message is being sent
-    bool down = false;           // the last connection attempt failed
-    Clock::time_point retry_at;  // while down: when to try again
+    bool busy = false;             // a message is being sent
+    bool down = false;             // the last connection attempt failed
+    Clock::time_point retry_at;    // while down: when to try again
     int backoff = kFirstBackoff;
     unsigned long sent = 0;
     unsigned long dropped = 0;
+    bool loop_running = false;
+    pthread_t loop_thread;
+    int wake[2] = {-1, -1};
+    struct event wake_watch;
+
+    std::mutex send_mu;  // held by the one thread sending; guards ctx
+    struct ubus_context *ctx = nullptr;
 };
 
-// Never destroyed: the sender thread runs for the life of the process.
+// Never destroyed: a loop may run until the process ends.
 Sender &sender()
 {
     static Sender *s = new Sender;
@@ -72,58 +83,62 @@ bool still_connected(struct ubus_context *ctx)
     return !ctx->sock.eof;
 }
 
-void sender_main()
+// A usable connection in s.ctx, or false (everything queued dropped) when
+// the service cannot be reached. Called with send_mu held.
+bool connection(Sender &s)
 {
-    // Signals are for the other threads; a write to a closed bus socket must
-    // not end the process either.
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    if (s.ctx != nullptr && !still_connected(s.ctx)) {
+        ubus_free(s.ctx);
+        s.ctx = nullptr;
+    }
+    if (s.ctx == nullptr)
+        s.ctx = ubus_connect(sta_lib::socket_path());
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.ctx == nullptr) {
+        s.down = true;
+        s.retry_at = Clock::now() + std::chrono::seconds(s.backoff);
+        s.backoff = s.backoff * 2 > kMaxBackoff ? kMaxBackoff : s.backoff * 2;
+        drop_locked(s, s.queue.size() + 1, "station-event service unreachable");
+        s.queue.clear();
+        return false;
+    }
+    s.down = false;
+    s.backoff = kFirstBackoff;
+    return true;
+}
 
+// Sends everything queued, in order, on the calling thread: the loop's
+// thread, or a caller while no loop runs.
+void drain()
+{
     Sender &s = sender();
-    struct ubus_context *ctx = nullptr;
+    std::lock_guard<std::mutex> sending(s.send_mu);
     struct blob_buf buf;
     memset(&buf, 0, sizeof buf);
-
     for (;;) {
         sta_module_msg msg;
         {
-            std::unique_lock<std::mutex> lock(s.mu);
-            s.busy = false;
-            if (s.queue.empty())
+            std::lock_guard<std::mutex> lock(s.mu);
+            if (s.queue.empty()) {
+                s.busy = false;
                 s.idle.notify_all();
-            s.wake.wait(lock, [&] { return !s.queue.empty(); });
+                break;
+            }
             s.busy = true;
-            if (ctx != nullptr && !still_connected(ctx)) {
-                ubus_free(ctx);
-                ctx = nullptr;
-            }
-            if (ctx == nullptr) {
-                lock.unlock();
-                ctx = ubus_connect(sta_lib::socket_path());
-                lock.lock();
-                if (ctx == nullptr) {
-                    s.down = true;
-                    s.retry_at = Clock::now() + std::chrono::seconds(s.backoff);
-                    s.backoff = s.backoff * 2 > kMaxBackoff ? kMaxBackoff : s.backoff * 2;
-                    drop_locked(s, s.queue.size(), "station-event service unreachable");
-                    s.queue.clear();
-                    continue;
-                }
-                s.down = false;
-                s.backoff = kFirstBackoff;
-            }
             msg = s.queue.front();
             s.queue.pop_front();
         }
-
+        if (!connection(s))
+            continue;
         int type = msg.info.type;
         int rc = -1;
         if (blob_buf_init(&buf, 0) == 0 &&
             blobmsg_add_field(&buf, BLOBMSG_TYPE_UNSPEC, STA_LIB_ATTR, &msg, sizeof msg) == 0)
-            rc = ubus_send_event(ctx, sta_lib_event_name(type), buf.head);
-        bool gone = ctx->sock.eof || rc == UBUS_STATUS_CONNECTION_FAILED;
-
+            rc = ubus_send_event(s.ctx, sta_lib_event_name(type), buf.head);
+        if (s.ctx->sock.eof || rc == UBUS_STATUS_CONNECTION_FAILED) {
+            ubus_free(s.ctx);
+            s.ctx = nullptr;
+        }
         std::lock_guard<std::mutex> lock(s.mu);
         if (rc == 0) {
             ++s.sent;
@@ -133,36 +148,60 @@ void sender_main()
                      rc < 0 ? "out of memory" : ubus_strerror(rc));
             drop_locked(s, 1, why);
         }
-        if (gone) {
-            ubus_free(ctx);
-            ctx = nullptr;
-        }
     }
+    blob_buf_free(&buf);
 }
 
-// Called with the lock held.
-bool start_locked(Sender &s)
+void on_wake(int fd, short, void *)
 {
-    if (s.started)
-        return true;
-    try {
-        std::thread(sender_main).detach();
-    } catch (...) {
-        sta_lib::log_line("cannot start the sender thread");
-        return false;
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
     }
-    s.started = true;
-    return true;
+    drain();
 }
 
 }  // namespace
+
+namespace sta_lib {
+
+void publisher_attach(struct event_base *base)
+{
+    Sender &s = sender();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.wake[0] < 0 && pipe2(s.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        log_line("no wake-up pipe: messages are sent by their caller");
+        return;
+    }
+    event_set(&s.wake_watch, s.wake[0], EV_READ | EV_PERSIST, on_wake, nullptr);
+    event_base_set(base, &s.wake_watch);
+    event_add(&s.wake_watch, nullptr);
+    s.loop_thread = pthread_self();
+    s.loop_running = true;
+    if (!s.queue.empty()) {
+        char c = 'q';
+        (void)!write(s.wake[1], &c, 1);
+    }
+}
+
+void publisher_detach()
+{
+    Sender &s = sender();
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (!s.loop_running)
+            return;
+        s.loop_running = false;
+        event_del(&s.wake_watch);
+    }
+    drain();
+}
+
+}  // namespace sta_lib
 
 extern "C" int sta_lib_check_ch(void *)
 {
     Sender &s = sender();
     std::lock_guard<std::mutex> lock(s.mu);
-    if (!start_locked(s))
-        return -1;
     return unreachable_now(s) ? -1 : 0;
 }
 
@@ -178,25 +217,29 @@ extern "C" int sta_lib_notify(sta_module_msg *msg)
            sizeof type);
 
     Sender &s = sender();
-    std::lock_guard<std::mutex> lock(s.mu);
-    if (type < 0 || type >= STA_REG_TYPE_MAX) {
-        drop_locked(s, 1, "type outside 0 to 6");
-        return -1;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (type < 0 || type >= STA_REG_TYPE_MAX) {
+            drop_locked(s, 1, "type outside 0 to 6");
+            return -1;
+        }
+        if (unreachable_now(s)) {
+            drop_locked(s, 1, "station-event service unreachable");
+            return -1;
+        }
+        if (s.queue.size() >= kQueueMax) {
+            drop_locked(s, 1, "send queue full");
+            return -1;
+        }
+        s.queue.push_back(copy);
+        if (s.loop_running) {
+            // A full pipe already holds a wake-up.
+            char c = 'q';
+            (void)!write(s.wake[1], &c, 1);
+            return 0;
+        }
     }
-    if (!start_locked(s)) {
-        drop_locked(s, 1, "no sender");
-        return -1;
-    }
-    if (unreachable_now(s)) {
-        drop_locked(s, 1, "station-event service unreachable");
-        return -1;
-    }
-    if (s.queue.size() >= kQueueMax) {
-        drop_locked(s, 1, "send queue full");
-        return -1;
-    }
-    s.queue.push_back(copy);
-    s.wake.notify_one();
+    drain();
     return 0;
 }
 
@@ -204,8 +247,12 @@ extern "C" int sta_lib_flush(int timeout_ms)
 {
     Sender &s = sender();
     std::unique_lock<std::mutex> lock(s.mu);
-    if (!s.started)
+    if (s.loop_running && pthread_equal(s.loop_thread, pthread_self())) {
+        // The loop's own thread cannot wait for itself: it sends now.
+        lock.unlock();
+        drain();
         return 0;
+    }
     bool done = s.idle.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
                                 [&] { return s.queue.empty() && !s.busy; });
     return done ? 0 : -1;

@@ -3,6 +3,7 @@
 #define STA_CLI_H
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,6 +34,28 @@ inline int type_from_word(const char *w)
         if (strcmp(w, words[t]) == 0)
             return t;
     return -1;
+}
+
+// SIGTERM and SIGINT end the tool with their default action, although every
+// bus connect takes over the ones still at their default: a handler of the
+// tool's own puts the default back and raises the signal again.
+inline void end_by_default(int sig)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = SIG_DFL;
+    sigaction(sig, &sa, nullptr);
+    raise(sig);
+}
+
+inline void hold_stop_signals()
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = end_by_default;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
 }
 
 }  // namespace sta_cli

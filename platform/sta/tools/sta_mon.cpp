@@ -108,6 +108,7 @@ void usage(FILE *to)
 
 int main(int argc, char **argv)
 {
+    sta_cli::hold_stop_signals();
     bool want[STA_REG_TYPE_MAX] = {};
     bool any = false;
     int opt;

@@ -77,6 +77,7 @@ int refuse(const char *what, const char *value, const char *rule)
 
 int main(int argc, char **argv)
 {
+    sta_cli::hold_stop_signals();
     enum { O_MAC = 1, O_IFACE, O_SSID, O_SECURITY, O_VID, O_AUTH, O_BAND, O_RSSI, O_CHANNEL,
            O_REASON, O_IP, O_HELP };
     static const struct option opts[] = {

@@ -5,8 +5,14 @@
 // Requests are synchronous: a request is written whole, then the socket is
 // polled until the daemon's STATUS with the same (seq, peer) arrives. Event
 // deliveries that arrive meanwhile are queued and handed to their handlers
-// before the request returns. Every connection keeps its own buffers, so
-// connections may be used from different threads (one thread each).
+// before the request returns.
+//
+// Like the platform's library, the client keeps process-wide state: one
+// message buffer (`g_buf`) that every request, registration, event send and
+// automatic status reply re-initialises and fills, and that ubus_free
+// frees; and every connect initialises the process's event loop (signal
+// dispositions included, see uloop.cpp). So only one thread at a time may be
+// inside this library, whatever connection it uses.
 
 #include <libubus.h>
 
@@ -33,6 +39,9 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The library's one message buffer.
+struct blob_buf g_buf;
 
 struct Impl {
 	struct ubus_context ctx;
@@ -196,14 +205,13 @@ void reply_status(Impl *im, const Msg &m, int status, uint32_t objid)
 {
 	if (im->ctx.sock.eof)
 		return;
-	struct blob_buf b = {};
+	struct blob_buf &b = g_buf;
 	if (blob_buf_init(&b, 0) == 0) {
 		blob_put_int32(&b, UBUS_ATTR_STATUS, static_cast<uint32_t>(status));
 		blob_put_int32(&b, UBUS_ATTR_OBJID, objid);
 		if (!send_msg(im, UBUS_MSG_STATUS, m.seq(), m.peer(), b.head))
 			mark_lost(im);
 	}
-	blob_buf_free(&b);
 }
 
 // Hands one event delivery to its handler and answers it.
@@ -389,6 +397,21 @@ Impl *new_impl(int fd)
 	return im;
 }
 
+// A connect interrupted by a signal goes on in the background: wait for
+// its outcome.
+bool connect_finished(int fd)
+{
+	if (errno != EINTR)
+		return false;
+	struct pollfd p = {fd, POLLOUT, 0};
+	while (poll(&p, 1, -1) < 0)
+		if (errno != EINTR)
+			return false;
+	int err = 0;
+	socklen_t len = sizeof(err);
+	return getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+}
+
 bool read_full(int fd, uint8_t *p, size_t n)
 {
 	while (n) {
@@ -409,6 +432,7 @@ extern "C" {
 
 struct ubus_context *ubus_connect(const char *path)
 {
+	uloop_init();
 	if (!path)
 		path = UBUS_WIRE_DEFAULT_SOCKET;
 	struct sockaddr_un sun = {};
@@ -420,7 +444,7 @@ struct ubus_context *ubus_connect(const char *path)
 	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	if (fd < 0)
 		return nullptr;
-	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) < 0) {
+	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) < 0 && !connect_finished(fd)) {
 		close(fd);
 		return nullptr;
 	}
@@ -480,6 +504,7 @@ void ubus_free(struct ubus_context *ctx)
 	if (ctx->sock.fd >= 0)
 		close(ctx->sock.fd);
 	delete im;
+	blob_buf_free(&g_buf);
 }
 
 const char *ubus_strerror(int error)
@@ -512,7 +537,7 @@ int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_hand
 	if (!ctx || !ev)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	Impl *im = impl_of(ctx);
-	struct blob_buf b = {};
+	struct blob_buf &b = g_buf;
 	int ret = UBUS_STATUS_OK;
 
 	if (!ev->obj.id) {
@@ -527,7 +552,6 @@ int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_hand
 		if (ret == UBUS_STATUS_OK && !id)
 			ret = UBUS_STATUS_NO_DATA;
 		if (ret != UBUS_STATUS_OK) {
-			blob_buf_free(&b);
 			return ret;
 		}
 		ev->obj.id = id;
@@ -535,7 +559,6 @@ int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_hand
 	}
 
 	if (blob_buf_init(&b, 0) != 0) {
-		blob_buf_free(&b);
 		return UBUS_STATUS_NO_MEMORY;
 	}
 	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_EVENT);
@@ -546,7 +569,6 @@ int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_hand
 		blobmsg_add_string(&b, "pattern", pattern);
 	blob_nest_end(&b, data);
 	ret = sync_request(im, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_EVENT, &b, nullptr);
-	blob_buf_free(&b);
 	return ret;
 }
 
@@ -555,7 +577,7 @@ int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *
 	if (!ctx || !id || !data)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	Impl *im = impl_of(ctx);
-	struct blob_buf b = {};
+	struct blob_buf &b = g_buf;
 	if (blob_buf_init(&b, 0) != 0)
 		return UBUS_STATUS_NO_MEMORY;
 	int ret = UBUS_STATUS_INVALID_ARGUMENT;
@@ -569,7 +591,6 @@ int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *
 		if (blob_len(b.head) <= UBUS_WIRE_MAX_MSGLEN)
 			ret = sync_request(im, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_EVENT, &b, nullptr);
 	}
-	blob_buf_free(&b);
 	return ret;
 }
 
@@ -577,7 +598,7 @@ static int monitor_call(struct ubus_context *ctx, const char *method)
 {
 	if (!ctx)
 		return UBUS_STATUS_INVALID_ARGUMENT;
-	struct blob_buf b = {};
+	struct blob_buf &b = g_buf;
 	if (blob_buf_init(&b, 0) != 0)
 		return UBUS_STATUS_NO_MEMORY;
 	blob_put_int32(&b, UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_MONITOR);
@@ -585,7 +606,6 @@ static int monitor_call(struct ubus_context *ctx, const char *method)
 	void *data = blob_nest_start(&b, UBUS_ATTR_DATA);
 	blob_nest_end(&b, data);
 	const int ret = sync_request(impl_of(ctx), UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_MONITOR, &b, nullptr);
-	blob_buf_free(&b);
 	return ret;
 }
 
@@ -604,12 +624,11 @@ int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)
 	if (!ctx || !obj)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	Impl *im = impl_of(ctx);
-	struct blob_buf b = {};
+	struct blob_buf &b = g_buf;
 	if (blob_buf_init(&b, 0) != 0)
 		return UBUS_STATUS_NO_MEMORY;
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj->id);
 	int ret = sync_request(im, UBUS_MSG_REMOVE_OBJECT, 0, &b, nullptr);
-	blob_buf_free(&b);
 	if (ret != UBUS_STATUS_OK)
 		return ret;
 	auto &hs = im->handlers;

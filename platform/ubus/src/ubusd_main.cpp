@@ -228,8 +228,12 @@ int main(int argc, char **argv)
 	Server s;
 	s.bus.set_owner(getuid(), getgid());
 	s.lfd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-	if (s.lfd < 0 || bind(s.lfd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) < 0 ||
-	    listen(s.lfd, 64) < 0) {
+	// Every local user may connect, as on the platform: the socket file is
+	// made with mode 0666, whatever umask the daemon was started with.
+	const mode_t old_mask = umask(0111);
+	const bool bound = s.lfd >= 0 && bind(s.lfd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) == 0;
+	umask(old_mask);
+	if (!bound || listen(s.lfd, 64) < 0) {
 		log_line("cannot listen on " + path + ": " + strerror(errno));
 		return 1;
 	}

@@ -1,7 +1,11 @@
 /*
  * File-descriptor record of the event loop. The bus connection embeds one
  * (its `sock` member); a foreign loop calls its `cb` when the descriptor
- * is readable. The loop itself is not part of this library.
+ * is readable. Of the loop itself only its process-wide set-up is here:
+ * uloop_init opens the loop's poll descriptor and wake-up pipe (first call
+ * only) and takes over SIGINT/SIGTERM (cancel flag), SIGCHLD and SIGPIPE
+ * where they are still at their default; the bus client calls it on every
+ * connect.
  */
 #ifndef LIBUBOX_ULOOP_H
 #define LIBUBOX_ULOOP_H
@@ -44,6 +48,12 @@ struct uloop_timeout {
 	uloop_timeout_handler cb;
 	struct timeval time;
 };
+
+extern bool uloop_cancelled;
+
+int uloop_init(void);
+void uloop_end(void);
+void uloop_done(void);
 
 #ifdef __cplusplus
 }

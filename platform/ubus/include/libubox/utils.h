@@ -1,6 +1,9 @@
 /*
  * Small helpers shared by the blob, list and loop headers: array size,
- * container_of and big-endian conversions. Plain C, usable from C++.
+ * container_of, attribute shorthands and big-endian conversions. Plain C,
+ * usable from C++. The shorthands (__packed, __constructor, __destructor,
+ * __hidden, ...) are reserved names that C++ standard headers also use as
+ * parameter names (<cxxabi.h>): include the standard headers first.
  */
 #ifndef LIBUBOX_UTILS_H
 #define LIBUBOX_UTILS_H
@@ -15,6 +18,15 @@
 
 #ifndef __packed
 #define __packed __attribute__((packed))
+#endif
+#ifndef __constructor
+#define __constructor __attribute__((constructor))
+#endif
+#ifndef __destructor
+#define __destructor __attribute__((destructor))
+#endif
+#ifndef __hidden
+#define __hidden __attribute__((visibility("hidden")))
 #endif
 
 #ifndef container_of

@@ -1,0 +1,66 @@
+// The trace file lives in a folder every user may write to: a file of
+// another user is refused (that user could read the traces), and a holder
+// of its lock delays an entry for a bounded time only (the entry is then
+// dropped). A database client that cannot be had ends the process with a
+// line naming the unit.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "wlan.h"
+#include "wlan_hvd.h"
+
+namespace {
+
+TEST(TraceFile, HeldLockAndAnotherUsersFile)
+{
+    char tmpl[] = "/tmp/rrmtraceXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/trace";
+    const char *saved = wlan_debug_file_name;
+    wlan_debug_file_name = path.c_str();
+    auto text = [&] {
+        std::stringstream ss;
+        ss << std::ifstream(path).rdbuf();
+        return ss.str();
+    };
+
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    debug_log_to_file("while locked\n");
+    EXPECT_EQ(text(), "");
+    ASSERT_EQ(flock(fd, LOCK_UN), 0);
+    debug_log_to_file("unlocked\n");
+    EXPECT_NE(text().find("unlocked"), std::string::npos);
+
+    if (geteuid() == 0) {
+        ASSERT_EQ(fchown(fd, 4242, 4242), 0);
+        debug_log_to_file("another user\n");
+        EXPECT_EQ(text().find("another user"), std::string::npos);
+    }
+    close(fd);
+    wlan_debug_file_name = saved;
+    (void)system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+TEST(FatalLine, NamesTheUnit)
+{
+    setenv("STATUSDB_PATH", "/nonexistent/rrm/status.db", 1);
+    EXPECT_DEATH(
+        {
+            dup2(2, 1);
+            sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, BAND_ID_UNKNOWN);
+        },
+        "wlan:[0-9]+");
+    unsetenv("STATUSDB_PATH");
+}
+
+}  // namespace
