@@ -2,6 +2,7 @@
 #include "parser_module.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -28,8 +31,88 @@ struct Client {
     std::uint32_t magic = kClientMagic;
     unsigned int id = 0;
     int trace_fd = -1;
-    Store store;
+    pid_t pid = 0;  // the process that opened the client
+    std::unique_ptr<Store> store;
 };
+
+// Connections of finished clients, kept for the next client of the same
+// process: a new client then costs no open, no schema check and no prepared
+// statement, and the file's write-ahead log stays alive between clients
+// (the last connection to close would otherwise checkpoint and delete it).
+// A kept connection serves one client at a time and is never shared
+// between two clients open at once. The pool belongs to one process: a
+// child after fork finds its parent's connections and never uses or
+// closes them (their locks and log state are the parent's).
+constexpr std::size_t kPoolMax = 4;
+
+struct Pool {
+    std::mutex lock;
+    pid_t pid = 0;
+    std::vector<std::unique_ptr<Store>> idle;
+    std::vector<Store *> abandoned;  // inherited through fork: never touched
+};
+
+// Made once and never destroyed: another thread may still be running a
+// command while the process ends.
+Pool &pool()
+{
+    static Pool *p = [] {
+        auto *made = new Pool;
+        // A fork while another thread holds the lock must not leave the
+        // child's copy locked.
+        pthread_atfork([] { pool().lock.lock(); }, [] { pool().lock.unlock(); }, [] { pool().lock.unlock(); });
+        return made;
+    }();
+    return *p;
+}
+
+// Under the pool's lock: forgets connections inherited from a parent.
+void adopt(Pool &p, pid_t self)
+{
+    if (p.pid == self)
+        return;
+    for (auto &s : p.idle)
+        p.abandoned.push_back(s.release());
+    p.idle.clear();
+    p.pid = self;
+}
+
+// A kept connection to PATH, or null.
+std::unique_ptr<Store> take_idle(const char *path, pid_t self)
+{
+    Pool &p = pool();
+    std::vector<std::unique_ptr<Store>> stale;
+    std::unique_ptr<Store> found;
+    {
+        std::lock_guard<std::mutex> hold(p.lock);
+        adopt(p, self);
+        while (found == nullptr && !p.idle.empty()) {
+            std::unique_ptr<Store> s = std::move(p.idle.back());
+            p.idle.pop_back();
+            if (s->reusable_for(path))
+                found = std::move(s);
+            else
+                stale.push_back(std::move(s));
+        }
+    }
+    for (auto &s : stale)
+        s->retire();
+    return found;
+}
+
+void give_back(std::unique_ptr<Store> s, pid_t self)
+{
+    Pool &p = pool();
+    {
+        std::lock_guard<std::mutex> hold(p.lock);
+        adopt(p, self);
+        if (p.idle.size() < kPoolMax) {
+            p.idle.push_back(std::move(s));
+            return;
+        }
+    }
+    s->retire();
+}
 
 Client *as_client(void *handle)
 {
@@ -108,11 +191,17 @@ void *init_sock(unsigned int id)
     if (c == nullptr)
         return nullptr;
     c->id = id;
-    std::string error;
-    if (!c->store.open(database_path(), error)) {
-        std::fprintf(stderr, "statusdb: %s\n", error.c_str());
-        delete c;
-        return nullptr;
+    c->pid = getpid();
+    const char *path = database_path();
+    c->store = take_idle(path, c->pid);
+    if (c->store == nullptr) {
+        std::string error;
+        c->store.reset(new (std::nothrow) Store);
+        if (c->store == nullptr || !c->store->open(path, error)) {
+            std::fprintf(stderr, "statusdb: %s\n", error.empty() ? "out of memory" : error.c_str());
+            delete c;
+            return nullptr;
+        }
     }
     const char *trace_path = getenv(kTraceVariable);
     if (trace_path != nullptr && trace_path[0] != '\0') {
@@ -132,6 +221,17 @@ int close_sock(void *handle, unsigned int)
     if (c->trace_fd >= 0)
         ::close(c->trace_fd);
     c->magic = 0;
+    const pid_t self = getpid();
+    if (c->pid != self) {
+        // Opened by the parent before fork: its connection is not ours.
+        Pool &p = pool();
+        std::lock_guard<std::mutex> hold(p.lock);
+        p.abandoned.push_back(c->store.release());
+    } else if (c->store->in_transaction()) {
+        c->store->retire();
+    } else {
+        give_back(std::move(c->store), self);
+    }
     delete c;
     return 0;
 }
@@ -195,7 +295,7 @@ int gen_cmd_words(void *handle, char *reply, std::size_t count, const char *cons
         std::snprintf(reply, PARSER_REPLY_MAX, "error: %s", error.c_str());
         return -1;
     }
-    return c->store.run(cmd, reply, cmd.lists ? PARSER_LIST_REPLY_MAX : PARSER_REPLY_MAX);
+    return c->store->run(cmd, reply, cmd.lists ? PARSER_LIST_REPLY_MAX : PARSER_REPLY_MAX);
 }
 
 bool show(void *handle, const char *name, std::string &out)
@@ -203,7 +303,7 @@ bool show(void *handle, const char *name, std::string &out)
     Client *c = as_client(handle);
     if (c == nullptr)
         return false;
-    return name == nullptr ? c->store.show_tables(out) : c->store.show_table(name, out);
+    return name == nullptr ? c->store->show_tables(out) : c->store->show_table(name, out);
 }
 
 }  // namespace statusdb

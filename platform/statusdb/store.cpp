@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "parser_module.h"
 
@@ -13,6 +14,15 @@
 namespace statusdb {
 
 namespace {
+
+// Page cache of one connection, in KiB (SQLite's own default is 2 MiB): the
+// daemon keeps a few connections for its whole life, and a pass touches
+// each station's few pages once.
+constexpr int kCacheKiB = 128;
+// Lookaside slots of one connection (size, count): small allocations of a
+// command come from here without the heap.
+constexpr int kLookasideSize = 512;
+constexpr int kLookasideCount = 32;
 
 // Bumped when the tables below change shape.
 constexpr int kSchemaVersion = 1;
@@ -138,9 +148,43 @@ bool Store::open(const char *path, std::string &error)
         error = std::string("cannot open ") + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         return false;
     }
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_LOOKASIDE, nullptr, kLookasideSize, kLookasideCount);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    return prepare_schema(error);
+    if (!prepare_schema(error))
+        return false;
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        error = std::string("cannot open ") + path + ": it went away";
+        return false;
+    }
+    path_ = path;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    return true;
+}
+
+bool Store::reusable_for(const char *path) const
+{
+    struct stat st;
+    return db_ != nullptr && sqlite3_get_autocommit(db_) != 0 && path_ == path && stat(path, &st) == 0 &&
+           st.st_dev == dev_ && st.st_ino == ino_;
+}
+
+bool Store::in_transaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+void Store::retire()
+{
+    if (db_ == nullptr)
+        return;
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    for (sqlite3_stmt *&s : stmts_) {
+        sqlite3_finalize(s);
+        s = nullptr;
+    }
+    sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 bool Store::prepare_schema(std::string &error)
@@ -180,9 +224,12 @@ bool Store::prepare_schema(std::string &error)
             return false;
         }
     }
-    // A status database trades the last moments before a power loss for
-    // speed; every command stays atomic.
+    // Under the write-ahead log, NORMAL syncs at checkpoints only: a commit
+    // is in the log (and in the system's page cache) before the command
+    // returns, so a crash of this or any other process loses or tears
+    // nothing; only a power loss may take back the last commits, whole.
     exec("PRAGMA synchronous=NORMAL");
+    exec(("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str());
     return true;
 }
 

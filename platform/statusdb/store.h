@@ -3,6 +3,8 @@
 #ifndef STATUSDB_STORE_H
 #define STATUSDB_STORE_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -36,6 +38,18 @@ public:
     // returns false with the reason in ERROR.
     bool open(const char *path, std::string &error);
 
+    // True when PATH still names the very file this connection has open
+    // (not one removed and made anew) and no transaction is left open: the
+    // connection may then serve another client.
+    bool reusable_for(const char *path) const;
+    // True while a transaction is open (never between commands).
+    bool in_transaction() const;
+
+    // Closes the connection without touching any file by its name: the
+    // write-ahead log and its index stay where they are (the name may by now
+    // belong to a new database that other connections use).
+    void retire();
+
     // Runs CMD and writes its reply into REPLY, at most CAP bytes, always
     // terminated. Returns 0, or -1 when the command was refused (then it
     // changed nothing and the reply is an error text).
@@ -65,6 +79,9 @@ private:
 
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *stmts_[kStmtCount] = {};
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
 };
 
 }  // namespace statusdb
