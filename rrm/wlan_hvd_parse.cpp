@@ -7,6 +7,10 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <map>
+#include <new>
+
 #include "seam.h"
 
 namespace {
@@ -276,6 +280,194 @@ int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry)
             return 1;
         }
     }
+}
+
+char *HvdText::gets(char *buf, size_t cap)
+{
+    if (cap == 0)
+        return nullptr;
+    const size_t want = cap - 1;
+    size_t n = std::min(want, rest_.size());
+    bool line_end = false;
+    if (const void *nl = memchr(rest_.data(), '\n', n)) {
+        n = static_cast<size_t>(static_cast<const char *>(nl) - rest_.data()) + 1;
+        line_end = true;
+    }
+    memcpy(buf, rest_.data(), n);
+    rest_.remove_prefix(n);
+    // A read that wanted more than was left has met the end.
+    if (n < want && !line_end)
+        eof_ = true;
+    if (n == 0 && want > 0)
+        return nullptr;
+    buf[n] = '\0';
+    return buf;
+}
+
+namespace {
+
+void lower(char *s)
+{
+    for (; *s != '\0'; ++s)
+        *s = static_cast<char>(tolower(static_cast<unsigned char>(*s)));
+}
+
+bool by_word(const std::pair<std::string, size_t> &a, const std::pair<std::string, size_t> &b)
+{
+    return a.first < b.first;
+}
+
+}  // namespace
+
+void HvdStaIndex::build(std::string_view text)
+{
+    lines_.clear();
+    keys_.clear();
+    // The walk of hvd_read_sta_listing, through to the end.
+    HvdText in(text);
+    char buf[256];
+    if (in.gets(buf, sizeof buf) == nullptr)  // header
+        return;
+    for (;;) {
+        if (in.eof())
+            break;
+        if (in.gets(buf, sizeof buf) == nullptr || in.eof())
+            break;
+        char mac[32];
+        if (sscanf(buf, "%31s", mac) != 1)
+            continue;
+        lower(mac);
+        keys_.emplace_back(mac, lines_.size());
+        lines_.append(buf);
+        lines_.push_back('\0');
+    }
+    // The first line of each word wins, as the walk stops there.
+    std::stable_sort(keys_.begin(), keys_.end(), by_word);
+    keys_.erase(std::unique(keys_.begin(), keys_.end(),
+                            [](const auto &a, const auto &b) { return a.first == b.first; }),
+                keys_.end());
+}
+
+const char *HvdStaIndex::find(const char *mac_str) const
+{
+    std::pair<std::string, size_t> key(mac_str, 0);
+    lower(key.first.data());
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), key, by_word);
+    if (it == keys_.end() || it->first != key.first)
+        return nullptr;
+    return lines_.c_str() + it->second;
+}
+
+namespace {
+
+struct KeptOutput {
+    bool started = false;
+    int error = 0;
+    std::string text;
+};
+
+struct KeptListing {
+    bool started = false;
+    int error = 0;
+    HvdStaIndex index;
+};
+
+// What one collection pass has kept, by command text.
+struct PassKeep {
+    std::map<std::string, KeptOutput, std::less<>> outputs;
+    std::map<std::string, KeptListing, std::less<>> listings;
+};
+
+thread_local PassKeep *t_pass = nullptr;
+
+// Runs cmd and appends its whole output to text; false (errno saying why)
+// when it could not be started.
+bool run_whole(const char *cmd, std::string &text)
+{
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr)
+        return false;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    hvd_cmd_close(f);
+    return true;
+}
+
+bool keeping_switched_off()
+{
+    const char *v = getenv("RRM_PASS_CACHE");
+    return v != nullptr && strcmp(v, "off") == 0;
+}
+
+}  // namespace
+
+HvdPassScope::HvdPassScope() : active_(false)
+{
+    if (t_pass == nullptr && !keeping_switched_off()) {
+        t_pass = new (std::nothrow) PassKeep;
+        active_ = t_pass != nullptr;
+    }
+}
+
+HvdPassScope::~HvdPassScope()
+{
+    if (active_) {
+        delete t_pass;
+        t_pass = nullptr;
+    }
+}
+
+const std::string *hvd_cmd_output(const char *cmd, std::string &storage)
+{
+    if (t_pass == nullptr) {
+        storage.clear();
+        return run_whole(cmd, storage) ? &storage : nullptr;
+    }
+    auto it = t_pass->outputs.find(std::string_view(cmd));
+    if (it == t_pass->outputs.end()) {
+        KeptOutput kept;
+        kept.started = run_whole(cmd, kept.text);
+        kept.error = kept.started ? 0 : errno;
+        it = t_pass->outputs.emplace(cmd, std::move(kept)).first;
+    }
+    if (!it->second.started) {
+        errno = it->second.error;
+        return nullptr;
+    }
+    return &it->second.text;
+}
+
+int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entry)
+{
+    if (t_pass == nullptr) {
+        FILE *f = hvd_cmd_open(cmd);
+        if (f == nullptr)
+            return -1;
+        int found = hvd_read_sta_listing(f, mac_str, entry);
+        hvd_cmd_close(f);
+        return found;
+    }
+    auto it = t_pass->listings.find(std::string_view(cmd));
+    if (it == t_pass->listings.end()) {
+        KeptListing kept;
+        std::string text;
+        kept.started = run_whole(cmd, text);
+        kept.error = kept.started ? 0 : errno;
+        if (kept.started)
+            kept.index.build(text);
+        it = t_pass->listings.emplace(cmd, std::move(kept)).first;
+    }
+    if (!it->second.started) {
+        errno = it->second.error;
+        return -1;
+    }
+    const char *line = it->second.index.find(mac_str);
+    if (line == nullptr)
+        return 0;
+    hvd_parse_sta_line(line, entry);
+    return 1;
 }
 
 void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error)
