@@ -312,50 +312,54 @@ void lower(char *s)
         *s = static_cast<char>(tolower(static_cast<unsigned char>(*s)));
 }
 
-bool by_word(const std::pair<std::string, size_t> &a, const std::pair<std::string, size_t> &b)
-{
-    return a.first < b.first;
-}
-
 }  // namespace
 
-void HvdStaIndex::build(std::string_view text)
+void HvdStaIndex::build(std::string text)
 {
-    lines_.clear();
+    text_ = std::move(text);
     keys_.clear();
     // The walk of hvd_read_sta_listing, through to the end.
-    HvdText in(text);
+    HvdText in(text_);
     char buf[256];
     if (in.gets(buf, sizeof buf) == nullptr)  // header
         return;
     for (;;) {
         if (in.eof())
             break;
+        const size_t start = text_.size() - in.left();
         if (in.gets(buf, sizeof buf) == nullptr || in.eof())
             break;
-        char mac[32];
-        if (sscanf(buf, "%31s", mac) != 1)
+        Key k;
+        if (sscanf(buf, "%31s", k.word) != 1 || start > UINT32_MAX)
             continue;
-        lower(mac);
-        keys_.emplace_back(mac, lines_.size());
-        lines_.append(buf);
-        lines_.push_back('\0');
+        lower(k.word);
+        k.at = static_cast<uint32_t>(start);
+        k.len = static_cast<uint16_t>(text_.size() - in.left() - start);
+        keys_.push_back(k);
     }
     // The first line of each word wins, as the walk stops there.
+    auto by_word = [](const Key &a, const Key &b) { return strcmp(a.word, b.word) < 0; };
     std::stable_sort(keys_.begin(), keys_.end(), by_word);
     keys_.erase(std::unique(keys_.begin(), keys_.end(),
-                            [](const auto &a, const auto &b) { return a.first == b.first; }),
+                            [](const Key &a, const Key &b) { return strcmp(a.word, b.word) == 0; }),
                 keys_.end());
+    keys_.shrink_to_fit();
 }
 
-const char *HvdStaIndex::find(const char *mac_str) const
+bool HvdStaIndex::find(const char *mac_str, char (&line)[256]) const
 {
-    std::pair<std::string, size_t> key(mac_str, 0);
-    lower(key.first.data());
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), key, by_word);
-    if (it == keys_.end() || it->first != key.first)
-        return nullptr;
-    return lines_.c_str() + it->second;
+    Key key;
+    if (strlen(mac_str) >= sizeof key.word)
+        return false;  // longer than any word "%31s" reads
+    strcpy(key.word, mac_str);
+    lower(key.word);
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), key,
+                               [](const Key &a, const Key &b) { return strcmp(a.word, b.word) < 0; });
+    if (it == keys_.end() || strcmp(it->word, key.word) != 0)
+        return false;
+    memcpy(line, text_.data() + it->at, it->len);
+    line[it->len] = '\0';
+    return true;
 }
 
 namespace {
@@ -456,15 +460,15 @@ int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entr
         kept.started = run_whole(cmd, text);
         kept.error = kept.started ? 0 : errno;
         if (kept.started)
-            kept.index.build(text);
+            kept.index.build(std::move(text));
         it = t_pass->listings.emplace(cmd, std::move(kept)).first;
     }
     if (!it->second.started) {
         errno = it->second.error;
         return -1;
     }
-    const char *line = it->second.index.find(mac_str);
-    if (line == nullptr)
+    char line[256];
+    if (!it->second.index.find(mac_str, line))
         return 0;
     hvd_parse_sta_line(line, entry);
     return 1;

@@ -65,6 +65,8 @@ public:
     // when nothing is left.
     char *gets(char *buf, size_t cap);
     bool eof() const { return eof_; }
+    // Bytes not read yet.
+    size_t left() const { return rest_.size(); }
 
 private:
     std::string_view rest_;
@@ -105,13 +107,19 @@ int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entr
 // hvd_read_sta_listing goes through the lines.
 class HvdStaIndex {
 public:
-    void build(std::string_view text);
-    // The line for mac_str, ignoring case; null when there is none.
-    const char *find(const char *mac_str) const;
+    void build(std::string text);
+    // The line for mac_str, ignoring case, copied into line (256 bytes);
+    // false when there is none.
+    bool find(const char *mac_str, char (&line)[256]) const;
 
 private:
-    std::string lines_;                                // each line NUL-terminated
-    std::vector<std::pair<std::string, size_t>> keys_;  // (word, line offset), by word
+    struct Key {
+        char word[32];
+        uint32_t at;   // where the line starts in text_
+        uint16_t len;  // its length, at most 255
+    };
+    std::string text_;
+    std::vector<Key> keys_;  // by word
 };
 
 // ---------------------------------------------------------------------------

@@ -15,10 +15,11 @@ namespace statusdb {
 
 namespace {
 
-// Page cache of one connection, in KiB (SQLite's own default is 2 MiB): the
-// daemon keeps a few connections for its whole life, and a pass touches
-// each station's few pages once.
-constexpr int kCacheKiB = 128;
+// Page cache of one connection, in KiB (SQLite's own default is 2 MiB): a
+// process keeps a few connections for its whole life, a command touches a
+// few pages, and a connection's cache is dropped anyway whenever another
+// connection has written since its last command.
+constexpr int kCacheKiB = 64;
 // Lookaside slots of one connection (size, count): small allocations of a
 // command come from here without the heap.
 constexpr int kLookasideSize = 512;
