@@ -22,6 +22,10 @@ double open_client_command_rate(int count);
 // same file. Negative on failure.
 double raw_upsert_rate(int count);
 
+// This process's resident memory in KiB: all of it (VmRSS) and its private
+// anonymous part (RssAnon), from /proc/self/status; -1 when not found.
+void self_memory_kib(long *rss, long *anon);
+
 }  // namespace statusdb_bench
 
 #endif

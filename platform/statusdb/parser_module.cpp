@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,10 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -45,11 +50,30 @@ struct Client {
 // closes them (their locks and log state are the parent's).
 constexpr std::size_t kPoolMax = 4;
 
+//
+// Checkpoints (copying the log back into the file, with its syncs) are off
+// the clients' path: a commit that leaves kCheckpointPages or more in the
+// log wakes a helper thread of the process, which checkpoints with a kept
+// connection without waiting for any reader or writer (the log starts from
+// its beginning again once it has been copied whole). Should the log still
+// reach kInlineCheckpointPages (no helper could be started, or writes come
+// faster than it copies), the committing client checkpoints itself, as
+// SQLite would; the log stays within about that many pages.
+constexpr int kCheckpointPages = 1000;
+constexpr int kInlineCheckpointPages = 4000;
+
 struct Pool {
     std::mutex lock;
     pid_t pid = 0;
     std::vector<std::unique_ptr<Store>> idle;
     std::vector<Store *> abandoned;  // inherited through fork: never touched
+
+    // The checkpoint helper, and what wakes it (made anew for the helper of
+    // a child after fork: the parent's may count waiters that the child
+    // does not have).
+    std::condition_variable *wake = nullptr;
+    pid_t helper = 0;        // the process whose helper runs
+    std::string wanted;      // a database to checkpoint; empty when none
 };
 
 // Made once and never destroyed: another thread may still be running a
@@ -98,6 +122,87 @@ std::unique_ptr<Store> take_idle(const char *path, pid_t self)
     for (auto &s : stale)
         s->retire();
     return found;
+}
+
+void give_back(std::unique_ptr<Store> s, pid_t self);
+
+int committed(void *arg, sqlite3 *db, const char *, int pages);
+
+// A new connection to PATH, with the checkpoint hook; null on failure.
+std::unique_ptr<Store> open_store(const char *path, std::string &error)
+{
+    std::unique_ptr<Store> s(new (std::nothrow) Store);
+    if (s == nullptr) {
+        error = "out of memory";
+        return nullptr;
+    }
+    if (!s->open(path, error))
+        return nullptr;
+    s->on_commit(committed, s.get());
+    return s;
+}
+
+void checkpoint_helper(std::condition_variable *wake)
+{
+    Pool &p = pool();
+    std::unique_lock<std::mutex> hold(p.lock);
+    for (;;) {
+        wake->wait(hold, [&] { return !p.wanted.empty(); });
+        std::string path;
+        path.swap(p.wanted);
+        hold.unlock();
+        const pid_t self = getpid();
+        std::unique_ptr<Store> s = take_idle(path.c_str(), self);
+        std::string error;
+        if (s == nullptr)
+            s = open_store(path.c_str(), error);
+        if (s != nullptr) {
+            s->checkpoint();
+            give_back(std::move(s), self);
+        }
+        hold.lock();
+    }
+}
+
+// Asks the helper to checkpoint PATH, starting it first in this process;
+// false when it cannot be started.
+bool want_checkpoint(const std::string &path)
+{
+    Pool &p = pool();
+    std::lock_guard<std::mutex> hold(p.lock);
+    const pid_t self = getpid();
+    if (p.helper != self) {
+        // The helper takes no signal: the program's threads keep them all.
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &old);
+        auto *wake = new (std::nothrow) std::condition_variable;
+        bool started = wake != nullptr;
+        try {
+            if (started)
+                std::thread(checkpoint_helper, wake).detach();
+        } catch (const std::system_error &) {
+            started = false;
+        }
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        if (!started) {
+            delete wake;
+            return false;
+        }
+        p.wake = wake;
+        p.helper = self;
+    }
+    p.wanted = path;
+    p.wake->notify_one();
+    return true;
+}
+
+int committed(void *arg, sqlite3 *db, const char *, int pages)
+{
+    const Store *s = static_cast<const Store *>(arg);
+    if (pages >= kInlineCheckpointPages || (pages >= kCheckpointPages && !want_checkpoint(s->path())))
+        sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return SQLITE_OK;
 }
 
 void give_back(std::unique_ptr<Store> s, pid_t self)
@@ -196,9 +301,9 @@ void *init_sock(unsigned int id)
     c->store = take_idle(path, c->pid);
     if (c->store == nullptr) {
         std::string error;
-        c->store.reset(new (std::nothrow) Store);
-        if (c->store == nullptr || !c->store->open(path, error)) {
-            std::fprintf(stderr, "statusdb: %s\n", error.empty() ? "out of memory" : error.c_str());
+        c->store = open_store(path, error);
+        if (c->store == nullptr) {
+            std::fprintf(stderr, "statusdb: %s\n", error.c_str());
             delete c;
             return nullptr;
         }

@@ -174,6 +174,18 @@ bool Store::reusable_for(const char *path) const
 
 bool Store::in_transaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
+void Store::on_commit(int (*hook)(void *, sqlite3 *, const char *, int), void *arg)
+{
+    if (db_ != nullptr)
+        sqlite3_wal_hook(db_, hook, arg);
+}
+
+void Store::checkpoint()
+{
+    if (db_ != nullptr)
+        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
 void Store::retire()
 {
     if (db_ == nullptr)

@@ -45,6 +45,17 @@ public:
     // True while a transaction is open (never between commands).
     bool in_transaction() const;
 
+    // The path the connection was opened with.
+    const std::string &path() const { return path_; }
+
+    // HOOK(ARG, connection, "main", pages in the write-ahead log) runs after
+    // every commit, in place of SQLite's own automatic checkpoint.
+    void on_commit(int (*hook)(void *, sqlite3 *, const char *, int), void *arg);
+
+    // Copies what the write-ahead log holds into the file, as far as no
+    // reader still needs it, without waiting for anyone.
+    void checkpoint();
+
     // Closes the connection without touching any file by its name: the
     // write-ahead log and its index stay where they are (the name may by now
     // belong to a new database that other connections use).
