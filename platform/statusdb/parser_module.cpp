@@ -129,14 +129,14 @@ void give_back(std::unique_ptr<Store> s, pid_t self);
 int committed(void *arg, sqlite3 *db, const char *, int pages);
 
 // A new connection to PATH, with the checkpoint hook; null on failure.
-std::unique_ptr<Store> open_store(const char *path, std::string &error)
+std::unique_ptr<Store> open_store(const char *path, std::string &error, bool create = true)
 {
     std::unique_ptr<Store> s(new (std::nothrow) Store);
     if (s == nullptr) {
         error = "out of memory";
         return nullptr;
     }
-    if (!s->open(path, error))
+    if (!s->open(path, error, create))
         return nullptr;
     s->on_commit(committed, s.get());
     return s;
@@ -154,8 +154,8 @@ void checkpoint_helper(std::condition_variable *wake)
         const pid_t self = getpid();
         std::unique_ptr<Store> s = take_idle(path.c_str(), self);
         std::string error;
-        if (s == nullptr)
-            s = open_store(path.c_str(), error);
+        if (s == nullptr)  // never a new file where the old one went away
+            s = open_store(path.c_str(), error, false);
         if (s != nullptr) {
             s->checkpoint();
             give_back(std::move(s), self);

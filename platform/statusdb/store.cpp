@@ -137,14 +137,14 @@ Store::~Store()
         sqlite3_close(db_);
 }
 
-bool Store::open(const char *path, std::string &error)
+bool Store::open(const char *path, std::string &error, bool create)
 {
     if (db_ != nullptr) {
         error = "already open";
         return false;
     }
-    int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(path, &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         error = std::string("cannot open ") + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         return false;

@@ -256,8 +256,7 @@ TEST_F(PassTest, EachListingRunsOncePerPassAndCountsForEveryStationOnIt)
     auto row = [](const char *mac, int signal) {
         return std::string(mac) + " 1 36 866M 780M " + std::to_string(signal) + " 0 0 1 2 HE20 x 11ax\n";
     };
-    // Two stations listed on their VAP, one found by the scan, two whose
-    // listing cannot be started.
+    // Two listed on their VAP, one found by the scan, two not startable.
     const char *iface[] = {"wlan-1-1", "wlan-1-1", "wlan-1-1", "wlan-2-1", "wlan-2-1"};
     for (int i = 0; i < 5; ++i) {
         const std::string mac = "aa:bb:cc:dd:ee:0" + std::to_string(i + 1);
