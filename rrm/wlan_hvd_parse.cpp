@@ -306,10 +306,16 @@ char *HvdText::gets(char *buf, size_t cap)
 
 namespace {
 
-void lower(char *s)
+// Compares two words as strcasecmp does.
+int compare_lowered(std::string_view a, std::string_view b)
 {
-    for (; *s != '\0'; ++s)
-        *s = static_cast<char>(tolower(static_cast<unsigned char>(*s)));
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        int x = tolower(static_cast<unsigned char>(a[i])), y = tolower(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x - y;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
 }  // namespace
@@ -318,6 +324,7 @@ void HvdStaIndex::build(std::string text)
 {
     text_ = std::move(text);
     keys_.clear();
+    keys_.reserve(static_cast<size_t>(std::count(text_.begin(), text_.end(), '\n')) + 1);
     // The walk of hvd_read_sta_listing, through to the end.
     HvdText in(text_);
     char buf[256];
@@ -329,33 +336,35 @@ void HvdStaIndex::build(std::string text)
         const size_t start = text_.size() - in.left();
         if (in.gets(buf, sizeof buf) == nullptr || in.eof())
             break;
-        Key k;
-        if (sscanf(buf, "%31s", k.word) != 1 || start > UINT32_MAX)
+        // The first word as "%31s" reads it: after blanks, at most 31 bytes.
+        char word[32];
+        int skip = 0;
+        if (start > UINT32_MAX || sscanf(buf, " %n%31s", &skip, word) != 1)
             continue;
-        lower(k.word);
+        Key k;
         k.at = static_cast<uint32_t>(start);
-        k.len = static_cast<uint16_t>(text_.size() - in.left() - start);
+        k.len = static_cast<uint8_t>(text_.size() - in.left() - start);
+        k.word = static_cast<uint8_t>(skip);
+        k.wlen = static_cast<uint8_t>(strlen(word));
         keys_.push_back(k);
     }
     // The first line of each word wins, as the walk stops there.
-    auto by_word = [](const Key &a, const Key &b) { return strcmp(a.word, b.word) < 0; };
-    std::stable_sort(keys_.begin(), keys_.end(), by_word);
+    auto before = [this](const Key &a, const Key &b) { return compare_lowered(word_of(a), word_of(b)) < 0; };
+    std::stable_sort(keys_.begin(), keys_.end(), before);
     keys_.erase(std::unique(keys_.begin(), keys_.end(),
-                            [](const Key &a, const Key &b) { return strcmp(a.word, b.word) == 0; }),
+                            [this](const Key &a, const Key &b) {
+                                return compare_lowered(word_of(a), word_of(b)) == 0;
+                            }),
                 keys_.end());
-    keys_.shrink_to_fit();
 }
 
 bool HvdStaIndex::find(const char *mac_str, char (&line)[256]) const
 {
-    Key key;
-    if (strlen(mac_str) >= sizeof key.word)
-        return false;  // longer than any word "%31s" reads
-    strcpy(key.word, mac_str);
-    lower(key.word);
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), key,
-                               [](const Key &a, const Key &b) { return strcmp(a.word, b.word) < 0; });
-    if (it == keys_.end() || strcmp(it->word, key.word) != 0)
+    const std::string_view want(mac_str);
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), want, [this](const Key &k, std::string_view w) {
+        return compare_lowered(word_of(k), w) < 0;
+    });
+    if (it == keys_.end() || compare_lowered(word_of(*it), want) != 0)
         return false;
     memcpy(line, text_.data() + it->at, it->len);
     line[it->len] = '\0';

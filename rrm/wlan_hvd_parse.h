@@ -113,13 +113,16 @@ public:
     bool find(const char *mac_str, char (&line)[256]) const;
 
 private:
+    // A line of text_ and its first word, as offsets.
     struct Key {
-        char word[32];
-        uint32_t at;   // where the line starts in text_
-        uint16_t len;  // its length, at most 255
+        uint32_t at;    // where the line starts
+        uint8_t len;    // its length (at most 255)
+        uint8_t word;   // where its first word starts, from the line's start
+        uint8_t wlen;   // the word's length (at most 31)
     };
+    std::string_view word_of(const Key &k) const { return {text_.data() + k.at + k.word, k.wlen}; }
     std::string text_;
-    std::vector<Key> keys_;  // by word
+    std::vector<Key> keys_;  // by word, letters lowered
 };
 
 // ---------------------------------------------------------------------------

@@ -48,13 +48,13 @@ struct Client {
 // between two clients open at once. The pool belongs to one process: a
 // child after fork finds its parent's connections and never uses or
 // closes them (their locks and log state are the parent's).
-constexpr std::size_t kPoolMax = 4;
+constexpr std::size_t kPoolMax = 3;
 
 //
 // Checkpoints (copying the log back into the file, with its syncs) are off
 // the clients' path: a commit that leaves kCheckpointPages or more in the
-// log wakes a helper thread of the process, which checkpoints with a kept
-// connection without waiting for any reader or writer (the log starts from
+// log wakes a helper thread of the process, which checkpoints with an idle
+// kept connection without waiting for any reader or writer (the log starts from
 // its beginning again once it has been copied whole). Should the log still
 // reach kInlineCheckpointPages (no helper could be started, or writes come
 // faster than it copies), the committing client checkpoints itself, as
@@ -81,6 +81,11 @@ struct Pool {
 Pool &pool()
 {
     static Pool *p = [] {
+        // Before SQLite's first use in the process (refused, harmlessly,
+        // when the program used it first): a connection's page cache takes
+        // its pages one at a time instead of setting aside twenty at once,
+        // 80 KiB a connection that a small status database never fills.
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
         auto *made = new Pool;
         // A fork while another thread holds the lock must not leave the
         // child's copy locked.
@@ -129,14 +134,14 @@ void give_back(std::unique_ptr<Store> s, pid_t self);
 int committed(void *arg, sqlite3 *db, const char *, int pages);
 
 // A new connection to PATH, with the checkpoint hook; null on failure.
-std::unique_ptr<Store> open_store(const char *path, std::string &error, bool create = true)
+std::unique_ptr<Store> open_store(const char *path, std::string &error)
 {
     std::unique_ptr<Store> s(new (std::nothrow) Store);
     if (s == nullptr) {
         error = "out of memory";
         return nullptr;
     }
-    if (!s->open(path, error, create))
+    if (!s->open(path, error))
         return nullptr;
     s->on_commit(committed, s.get());
     return s;
@@ -152,10 +157,9 @@ void checkpoint_helper(std::condition_variable *wake)
         path.swap(p.wanted);
         hold.unlock();
         const pid_t self = getpid();
+        // Only with a kept connection: the helper adds none of its own (a
+        // later commit asks again).
         std::unique_ptr<Store> s = take_idle(path.c_str(), self);
-        std::string error;
-        if (s == nullptr)  // never a new file where the old one went away
-            s = open_store(path.c_str(), error, false);
         if (s != nullptr) {
             s->checkpoint();
             give_back(std::move(s), self);

@@ -19,11 +19,7 @@ namespace {
 // process keeps a few connections for its whole life, a command touches a
 // few pages, and a connection's cache is dropped anyway whenever another
 // connection has written since its last command.
-constexpr int kCacheKiB = 64;
-// Lookaside slots of one connection (size, count): small allocations of a
-// command come from here without the heap.
-constexpr int kLookasideSize = 512;
-constexpr int kLookasideCount = 32;
+constexpr int kCacheKiB = 16;
 
 // Bumped when the tables below change shape.
 constexpr int kSchemaVersion = 1;
@@ -137,19 +133,19 @@ Store::~Store()
         sqlite3_close(db_);
 }
 
-bool Store::open(const char *path, std::string &error, bool create)
+bool Store::open(const char *path, std::string &error)
 {
     if (db_ != nullptr) {
         error = "already open";
         return false;
     }
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path, &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         error = std::string("cannot open ") + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         return false;
     }
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_LOOKASIDE, nullptr, kLookasideSize, kLookasideCount);
+    sqlite3_exec(db_, ("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str(), nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
     if (!prepare_schema(error))
@@ -242,7 +238,6 @@ bool Store::prepare_schema(std::string &error)
     // returns, so a crash of this or any other process loses or tears
     // nothing; only a power loss may take back the last commits, whole.
     exec("PRAGMA synchronous=NORMAL");
-    exec(("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str());
     return true;
 }
 

@@ -34,9 +34,9 @@ public:
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
 
-    // Opens PATH (creating the file and its tables when new, unless CREATE
-    // is false). On failure returns false with the reason in ERROR.
-    bool open(const char *path, std::string &error, bool create = true);
+    // Opens PATH (creating the file and its tables when new). On failure
+    // returns false with the reason in ERROR.
+    bool open(const char *path, std::string &error);
 
     // True when PATH still names the very file this connection has open
     // (not one removed and made anew) and no transaction is left open: the
