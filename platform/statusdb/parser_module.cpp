@@ -50,12 +50,11 @@ struct Client {
 // closes them (their locks and log state are the parent's).
 constexpr std::size_t kPoolMax = 3;
 
-//
 // Checkpoints (copying the log back into the file, with its syncs) are off
 // the clients' path: a commit that leaves kCheckpointPages or more in the
 // log wakes a helper thread of the process, which checkpoints with an idle
-// kept connection without waiting for any reader or writer (the log starts from
-// its beginning again once it has been copied whole). Should the log still
+// kept connection without waiting for any reader or writer (the log starts
+// from its beginning again once it has been copied whole). Should the log still
 // reach kInlineCheckpointPages (no helper could be started, or writes come
 // faster than it copies), the committing client checkpoints itself, as
 // SQLite would; the log stays within about that many pages.
