@@ -19,7 +19,7 @@ namespace {
 // process keeps a few connections for its whole life, a command touches a
 // few pages, and a connection's cache is dropped anyway whenever another
 // connection has written since its last command.
-constexpr int kCacheKiB = 16;
+constexpr int kCacheKiB = 32;
 
 // Bumped when the tables below change shape.
 constexpr int kSchemaVersion = 1;
