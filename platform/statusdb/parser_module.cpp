@@ -195,8 +195,10 @@ bool want_checkpoint(const std::string &path)
         p.wake = wake;
         p.helper = self;
     }
-    p.wanted = path;
-    p.wake->notify_one();
+    if (p.wanted.empty()) {  // else the helper has been woken already
+        p.wanted = path;
+        p.wake->notify_one();
+    }
     return true;
 }
 
