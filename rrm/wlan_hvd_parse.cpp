@@ -7,6 +7,10 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <map>
+#include <new>
+
 #include "seam.h"
 
 namespace {
@@ -277,6 +281,207 @@ int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry)
             return 1;
         }
     }
+}
+
+char *HvdText::gets(char *buf, size_t cap)
+{
+    if (cap == 0)
+        return nullptr;
+    const size_t want = cap - 1;
+    size_t n = std::min(want, rest_.size());
+    bool line_end = false;
+    if (const void *nl = memchr(rest_.data(), '\n', n)) {
+        n = static_cast<size_t>(static_cast<const char *>(nl) - rest_.data()) + 1;
+        line_end = true;
+    }
+    memcpy(buf, rest_.data(), n);
+    rest_.remove_prefix(n);
+    // A read that wanted more than was left has met the end.
+    if (n < want && !line_end)
+        eof_ = true;
+    if (n == 0 && want > 0)
+        return nullptr;
+    buf[n] = '\0';
+    return buf;
+}
+
+namespace {
+
+// Compares two words as strcasecmp does.
+int compare_lowered(std::string_view a, std::string_view b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        int x = tolower(static_cast<unsigned char>(a[i])), y = tolower(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x - y;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+}  // namespace
+
+void HvdStaIndex::build(std::string text)
+{
+    text_ = std::move(text);
+    keys_.clear();
+    keys_.reserve(static_cast<size_t>(std::count(text_.begin(), text_.end(), '\n')) + 1);
+    // The walk of hvd_read_sta_listing, through to the end.
+    HvdText in(text_);
+    char buf[256];
+    if (in.gets(buf, sizeof buf) == nullptr)  // header
+        return;
+    for (;;) {
+        if (in.eof())
+            break;
+        const size_t start = text_.size() - in.left();
+        if (in.gets(buf, sizeof buf) == nullptr || in.eof())
+            break;
+        // The first word as "%31s" reads it: after blanks, at most 31 bytes.
+        char word[32];
+        int skip = 0;
+        if (start > UINT32_MAX || sscanf(buf, " %n%31s", &skip, word) != 1)
+            continue;
+        Key k;
+        k.at = static_cast<uint32_t>(start);
+        k.len = static_cast<uint8_t>(text_.size() - in.left() - start);
+        k.word = static_cast<uint8_t>(skip);
+        k.wlen = static_cast<uint8_t>(strlen(word));
+        keys_.push_back(k);
+    }
+    // The first line of each word wins, as the walk stops there.
+    auto before = [this](const Key &a, const Key &b) { return compare_lowered(word_of(a), word_of(b)) < 0; };
+    std::stable_sort(keys_.begin(), keys_.end(), before);
+    keys_.erase(std::unique(keys_.begin(), keys_.end(),
+                            [this](const Key &a, const Key &b) {
+                                return compare_lowered(word_of(a), word_of(b)) == 0;
+                            }),
+                keys_.end());
+}
+
+bool HvdStaIndex::find(const char *mac_str, char (&line)[256]) const
+{
+    const std::string_view want(mac_str);
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), want, [this](const Key &k, std::string_view w) {
+        return compare_lowered(word_of(k), w) < 0;
+    });
+    if (it == keys_.end() || compare_lowered(word_of(*it), want) != 0)
+        return false;
+    memcpy(line, text_.data() + it->at, it->len);
+    line[it->len] = '\0';
+    return true;
+}
+
+namespace {
+
+struct KeptOutput {
+    bool started = false;
+    int error = 0;
+    std::string text;
+};
+
+struct KeptListing {
+    bool started = false;
+    int error = 0;
+    HvdStaIndex index;
+};
+
+// What one collection pass has kept, by command text.
+struct PassKeep {
+    std::map<std::string, KeptOutput, std::less<>> outputs;
+    std::map<std::string, KeptListing, std::less<>> listings;
+};
+
+thread_local PassKeep *t_pass = nullptr;
+
+// Runs cmd and appends its whole output to text; false (errno saying why)
+// when it could not be started.
+bool run_whole(const char *cmd, std::string &text)
+{
+    FILE *f = hvd_cmd_open(cmd);
+    if (f == nullptr)
+        return false;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    hvd_cmd_close(f);
+    return true;
+}
+
+bool keeping_switched_off()
+{
+    const char *v = getenv("RRM_PASS_CACHE");
+    return v != nullptr && strcmp(v, "off") == 0;
+}
+
+}  // namespace
+
+HvdPassScope::HvdPassScope() : active_(false)
+{
+    if (t_pass == nullptr && !keeping_switched_off()) {
+        t_pass = new (std::nothrow) PassKeep;
+        active_ = t_pass != nullptr;
+    }
+}
+
+HvdPassScope::~HvdPassScope()
+{
+    if (active_) {
+        delete t_pass;
+        t_pass = nullptr;
+    }
+}
+
+const std::string *hvd_cmd_output(const char *cmd, std::string &storage)
+{
+    if (t_pass == nullptr) {
+        storage.clear();
+        return run_whole(cmd, storage) ? &storage : nullptr;
+    }
+    auto it = t_pass->outputs.find(std::string_view(cmd));
+    if (it == t_pass->outputs.end()) {
+        KeptOutput kept;
+        kept.started = run_whole(cmd, kept.text);
+        kept.error = kept.started ? 0 : errno;
+        it = t_pass->outputs.emplace(cmd, std::move(kept)).first;
+    }
+    if (!it->second.started) {
+        errno = it->second.error;
+        return nullptr;
+    }
+    return &it->second.text;
+}
+
+int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entry)
+{
+    if (t_pass == nullptr) {
+        FILE *f = hvd_cmd_open(cmd);
+        if (f == nullptr)
+            return -1;
+        int found = hvd_read_sta_listing(f, mac_str, entry);
+        hvd_cmd_close(f);
+        return found;
+    }
+    auto it = t_pass->listings.find(std::string_view(cmd));
+    if (it == t_pass->listings.end()) {
+        KeptListing kept;
+        std::string text;
+        kept.started = run_whole(cmd, text);
+        kept.error = kept.started ? 0 : errno;
+        if (kept.started)
+            kept.index.build(std::move(text));
+        it = t_pass->listings.emplace(cmd, std::move(kept)).first;
+    }
+    if (!it->second.started) {
+        errno = it->second.error;
+        return -1;
+    }
+    char line[256];
+    if (!it->second.index.find(mac_str, line))
+        return 0;
+    hvd_parse_sta_line(line, entry);
+    return 1;
 }
 
 void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error)

@@ -1,13 +1,18 @@
 // Readers of the texts that the driver tool, the device shell, the operating
 // system and the status database hand to the wlan_hvd unit and the
-// collection loop, and the checks that guard every shell command line.
-// Pure functions over text, shared with the tests.
+// collection loop, the checks that guard every shell command line, and the
+// outputs kept for one collection pass. Shared with the tests.
 #ifndef RRM_WLAN_HVD_PARSE_H
 #define RRM_WLAN_HVD_PARSE_H
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "capwap_wlan_statis.h"
 #include "wlan_hvd.h"
@@ -46,6 +51,79 @@ int hvd_parse_sta_line(const char *line, staInfo_t *entry);
 // Reads a listing (header line first) and fills entry from the line whose
 // first word equals mac_str, ignoring case. Returns 1 when found, else 0.
 int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry);
+
+// ---------------------------------------------------------------------------
+// Outputs kept for one collection pass
+// ---------------------------------------------------------------------------
+
+// A command's whole output read like its stream: gets and eof answer
+// exactly as fgets and feof would on the command's pipe.
+class HvdText {
+public:
+    explicit HvdText(std::string_view text) : rest_(text) {}
+    // At most cap - 1 bytes, through the first line end, terminated; null
+    // when nothing is left.
+    char *gets(char *buf, size_t cap);
+    bool eof() const { return eof_; }
+    // Bytes not read yet.
+    size_t left() const { return rest_.size(); }
+
+private:
+    std::string_view rest_;
+    bool eof_ = false;
+};
+
+// While a scope lives, the calling thread keeps the output of every command
+// whose answer is the same for every station of the pass (driver station
+// listings, the active VAP list, the shell's tables and VAP configurations)
+// and runs each such command at most once; it is the collection pass's.
+// Outside a scope (and with RRM_PASS_CACHE=off in the environment, which
+// measures what the reuse saves) every call runs its command anew.
+class HvdPassScope {
+public:
+    HvdPassScope();
+    ~HvdPassScope();
+    HvdPassScope(const HvdPassScope &) = delete;
+    HvdPassScope &operator=(const HvdPassScope &) = delete;
+
+private:
+    bool active_;
+};
+
+// The output of CMD: kept from earlier in the pass, else run and read whole
+// (into STORAGE outside a pass). Null when it could not be started (errno
+// then says why, on every call of the pass).
+const std::string *hvd_cmd_output(const char *cmd, std::string &storage);
+
+// Looks mac_str up in the station listing that CMD prints, as
+// hvd_read_sta_listing would, filling entry from the line found. Within a
+// pass the listing runs once and is indexed by its lines' first words.
+// Returns 1 when found, 0 when not, -1 when the listing could not be
+// started (errno then says why).
+int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entry);
+
+// Indexes a listing's text: each line's first word (as "%31s" reads it,
+// letters lowered) with the first line that holds it, exactly as
+// hvd_read_sta_listing goes through the lines.
+class HvdStaIndex {
+public:
+    void build(std::string text);
+    // The line for mac_str, ignoring case, copied into line (256 bytes);
+    // false when there is none.
+    bool find(const char *mac_str, char (&line)[256]) const;
+
+private:
+    // A line of text_ and its first word, as offsets.
+    struct Key {
+        uint32_t at;    // where the line starts
+        uint8_t len;    // its length (at most 255)
+        uint8_t word;   // where its first word starts, from the line's start
+        uint8_t wlen;   // the word's length (at most 31)
+    };
+    std::string_view word_of(const Key &k) const { return {text_.data() + k.at + k.word, k.wlen}; }
+    std::string text_;
+    std::vector<Key> keys_;  // by word, letters lowered
+};
 
 // ---------------------------------------------------------------------------
 // Device shell configuration ("type:value" lines)

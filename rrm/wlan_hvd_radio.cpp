@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "conf_init.h"
 #include "wlan_hvd.h"
 #include "wlan_hvd_parse.h"
@@ -43,31 +45,27 @@ int capwapWlanGetDriverTxPower(int radioId, capwapWlanStatis_t *ptr)
         refused("wireless interface query");
         return 0;
     }
-    FILE *first = hvd_cmd_open(cmd);
-    if (first == nullptr)
+    std::string storage;
+    const std::string *out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr)
         return 0;
+    HvdText first(*out);
     char line[256];
-    if (fgets(line, sizeof line, first) == nullptr) {
-        hvd_cmd_close(first);
+    if (first.gets(line, sizeof line) == nullptr)
         return 0;
-    }
     char ifname[64] = "";
     if (sscanf(line, "%63[^:]%*s", ifname) != 1 || !hvd_ifname_ok(ifname) ||
         !hvd_format(cmd, sizeof cmd, "iwlist %s txpower | grep Tx-Power | sed 's/:/=/g' | cut -d '=' -f 2", ifname)) {
         refused("iwlist txpower");
-        hvd_cmd_close(first);
         return 0;
     }
     FILE *second = hvd_cmd_open(cmd);
-    if (second == nullptr) {
-        hvd_cmd_close(first);
+    if (second == nullptr)
         return 0;
-    }
     int power = 0;
     if (fgets(line, sizeof line, second) != nullptr && sscanf(line, "%d %*s", &power) == 1)
         ptr->txPower = static_cast<uint32_t>(power);
     hvd_cmd_close(second);
-    hvd_cmd_close(first);
     return 0;
 }
 
@@ -110,14 +108,16 @@ int capwapWlanGetDriverStatistic(int radioId, capwapWlanStatis_t *ptr)
 
     char cmd[100];
     hvd_format(cmd, sizeof cmd, "/bin/hvsh -p 110 -e \"%s\"", "show interface wlan status");
-    FILE *f = hvd_cmd_open(cmd);
-    if (f == nullptr) {
+    std::string storage;
+    const std::string *out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
         return -2;
     }
+    HvdText table(*out);
     char line[255];
     int lines = 0;
-    while (fgets(line, sizeof line, f) != nullptr) {
+    while (table.gets(line, sizeof line) != nullptr) {
         line[strcspn(line, "\n")] = '\0';
         WLAN_MODULE_DEBUG("show interface wlan status buf %s\n\r", line);
         if (++lines <= 2)
@@ -127,13 +127,12 @@ int capwapWlanGetDriverStatistic(int radioId, capwapWlanStatis_t *ptr)
                           static_cast<int>(ptr->txFrameCnt), static_cast<int>(ptr->rxFrameCnt),
                           static_cast<int>(ptr->txBytesPerSec), static_cast<int>(ptr->rxBytesPerSec));
     }
-    hvd_cmd_close(f);
     if (lines == 0)
         WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
 
     hvd_format(cmd, sizeof cmd, "/bin/cat /proc/net/dev");
-    f = hvd_cmd_open(cmd);
-    if (f == nullptr) {
+    out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
         return -2;
     }
@@ -141,7 +140,8 @@ int capwapWlanGetDriverStatistic(int radioId, capwapWlanStatis_t *ptr)
     hvd_format(prefix, sizeof prefix, "wlan-%d-", radio_num);
     hvd_netdev_values v{};
     bool first = true;
-    while (fgets(line, sizeof line, f) != nullptr) {
+    HvdText dev(*out);
+    while (dev.gets(line, sizeof line) != nullptr) {
         if (first) {
             first = false;
             continue;
@@ -156,7 +156,6 @@ int capwapWlanGetDriverStatistic(int radioId, capwapWlanStatis_t *ptr)
         ptr->txBytes += v.tx_bytes;
         ptr->rxBytes += v.rx_bytes;
     }
-    hvd_cmd_close(f);
 
     ptr->rx_err_rate = hvd_err_rate(ptr->rxFrameCnt, rx_err_sum);
     ptr->tx_err_rate = hvd_err_rate(ptr->txFrameCnt, tx_err_sum);
@@ -172,17 +171,17 @@ int capwapWlanGetDriverChUtil(int radioId, capwapWlanStatis_t *ptr)
         refused("wireless interface query");
         return -1;
     }
-    FILE *first = hvd_cmd_open(cmd);
-    if (first == nullptr) {
+    std::string storage;
+    const std::string *out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr) {
         ptr->chUtil = 0;
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
         return -1;
     }
+    HvdText first(*out);
     char line[128];
-    if (fgets(line, sizeof line, first) == nullptr) {
-        hvd_cmd_close(first);
+    if (first.gets(line, sizeof line) == nullptr)
         return 0;
-    }
     char ifname[16] = "";
     FILE *second = nullptr;
     if (sscanf(line, "%15[^:]%*s", ifname) == 1 && hvd_ifname_ok(ifname) && hvd_tool_ok(DOT11_ATH_IWPRIV) &&
@@ -192,7 +191,6 @@ int capwapWlanGetDriverChUtil(int radioId, capwapWlanStatis_t *ptr)
     if (second == nullptr) {
         ptr->chUtil = 0;
         WLAN_MODULE_DEBUG("Interface didn't exist \n");
-        hvd_cmd_close(first);
         return -1;
     }
     int result = 0;
@@ -205,7 +203,6 @@ int capwapWlanGetDriverChUtil(int radioId, capwapWlanStatis_t *ptr)
         result = -1;
     }
     hvd_cmd_close(second);
-    hvd_cmd_close(first);
     return result;
 }
 

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "conf_init.h"
 #include "hvkit.h"
 #include "wlan.h"
@@ -41,21 +43,22 @@ void trace_bandcap(const staInfo_t *e)
                       e->bandcap);
 }
 
-// Starts the driver listing of ifname. A listing that may not be run (an
-// interface name or tool setting that fails its check, or a line too long)
-// counts as one that could not be started.
-FILE *open_listing(char *cmd, size_t cap, const char *ifname)
+// Looks mac_str up in the driver listing of ifname (run once per pass, see
+// HvdPassScope). A listing that may not be run (an interface name or tool
+// setting that fails its check, or a line too long) counts as one that could
+// not be started. Returns 1 found, 0 not, -1 not started.
+int lookup_listing(char *cmd, size_t cap, const char *ifname, const char *mac_str, staInfo_t *entry)
 {
     if (!hvd_ifname_ok(ifname) || !hvd_tool_ok(DOT11_ATH_WLANCONFIG) ||
         !hvd_format(cmd, cap, "%s %s list sta limited 2>/dev/null", DOT11_ATH_WLANCONFIG, ifname)) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", "station listing", "refused");
         errno = EINVAL;
-        return nullptr;
+        return -1;
     }
-    FILE *f = hvd_cmd_open(cmd);
-    if (f == nullptr)
+    int found = hvd_sta_listing_lookup(cmd, mac_str, entry);
+    if (found < 0)
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
-    return f;
+    return found;
 }
 
 bool is_known_security(const char *s)
@@ -84,58 +87,49 @@ void getHvMeshStaRunTimeInfo(char *mac_str, staInfo_t *entry)
     if (entry->wlan_tmp == nullptr)
         return;
     char cmd[64];
-    FILE *f = open_listing(cmd, sizeof cmd, entry->wlan_tmp);
-    if (f == nullptr)
-        return;
-    if (hvd_read_sta_listing(f, mac_str, entry))
+    if (lookup_listing(cmd, sizeof cmd, entry->wlan_tmp, mac_str, entry) == 1)
         trace_station(entry);
-    hvd_cmd_close(f);
 }
 
 int getstationinfo(char *mac_str, staInfo_t *entry)
 {
     char cmd[256];
     if (entry->wlan_tmp != nullptr) {
-        FILE *f = open_listing(cmd, sizeof cmd, entry->wlan_tmp);
-        if (f == nullptr)
+        int found = lookup_listing(cmd, sizeof cmd, entry->wlan_tmp, mac_str, entry);
+        if (found < 0)
             return 0;
-        int found = hvd_read_sta_listing(f, mac_str, entry);
-        if (found) {
+        if (found == 1) {
             trace_station(entry);
             trace_bandcap(entry);
-        }
-        hvd_cmd_close(f);
-        if (found)
             return 1;
+        }
     }
 
     hvd_format(cmd, sizeof cmd, "%s 2>/dev/null", kVapList);
-    FILE *list = hvd_cmd_open(cmd);
-    if (list == nullptr) {
+    std::string storage;
+    const std::string *vaps = hvd_cmd_output(cmd, storage);
+    if (vaps == nullptr) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", cmd, strerror(errno));
         return 0;
     }
+    HvdText list(*vaps);
     int found = 0;
     char vap[64];
-    while (!found && fgets(vap, sizeof vap, list) != nullptr) {
+    while (!found && list.gets(vap, sizeof vap) != nullptr) {
         vap[strcspn(vap, "\n")] = '\0';
         if (strncmp(vap, "wlan", 4) != 0)
             continue;
         WLAN_MODULE_DEBUG("Scan interface [%s]\n", vap);
-        FILE *f = open_listing(cmd, sizeof cmd, vap);
-        if (f == nullptr) {
-            hvd_cmd_close(list);
+        int listed = lookup_listing(cmd, sizeof cmd, vap, mac_str, entry);
+        if (listed < 0)
             return 0;
-        }
-        if (hvd_read_sta_listing(f, mac_str, entry)) {
+        if (listed == 1) {
             entry->sigRSSI = snr2rssi(entry->sigRSSI);
             trace_station(entry);
             trace_bandcap(entry);
             found = 1;
         }
-        hvd_cmd_close(f);
     }
-    hvd_cmd_close(list);
     return found;
 }
 
@@ -175,15 +169,17 @@ void getWdsConfig(char *iface, staInfo_t *entry)
         WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", "mesh link detail", "refused", EINVAL);
         return;
     }
-    FILE *f = hvd_cmd_open(cmd);
-    if (f == nullptr) {
+    std::string storage;
+    const std::string *out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr) {
         int e = errno;
         WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", cmd, strerror(e), e);
         return;
     }
+    HvdText f(*out);
     char line[255];
     int lines = 0;
-    while (fgets(line, sizeof line, f) != nullptr) {
+    while (f.gets(line, sizeof line) != nullptr) {
         ++lines;
         bool parse_error = false;
         hvd_apply_wds_line(line, entry, &parse_error);
@@ -192,7 +188,6 @@ void getWdsConfig(char *iface, staInfo_t *entry)
     }
     if (lines == 0)
         WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
-    hvd_cmd_close(f);
 }
 
 void getWlanConfig(char *iface, staInfo_t *entry)
@@ -205,15 +200,17 @@ void getWlanConfig(char *iface, staInfo_t *entry)
         WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", "VAP configuration", "refused", EINVAL);
         return;
     }
-    FILE *f = hvd_cmd_open(cmd);
-    if (f == nullptr) {
+    std::string storage;
+    const std::string *out = hvd_cmd_output(cmd, storage);
+    if (out == nullptr) {
         int e = errno;
         WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", cmd, strerror(e), e);
         return;
     }
+    HvdText f(*out);
     char line[255];
     int lines = 0;
-    while (fgets(line, sizeof line, f) != nullptr) {
+    while (f.gets(line, sizeof line) != nullptr) {
         ++lines;
         bool parse_error = false;
         hvd_apply_wlan_line(line, entry, &parse_error);
@@ -222,7 +219,6 @@ void getWlanConfig(char *iface, staInfo_t *entry)
     }
     if (lines == 0)
         WLAN_MODULE_DEBUG("Excute cmd : %s , error!!\n\r", cmd);
-    hvd_cmd_close(f);
 }
 
 int retrieve_sta_statistic_stat(char *mac_str, staInfo_t *entry, int mesh, char *iface)

@@ -209,6 +209,8 @@ extern "C" void system_sleep(void)
 
 extern "C" void wlan_collect_pass(void)
 {
+    // Each station-independent command runs at most once in the pass.
+    HvdPassScope keep;
     char *list = static_cast<char *>(malloc(WLAN_LIST_BUF_LEN));
     const int slots = slot_num > 0 ? slot_num : 0;
     capwapWlanStatis_t *stat =

@@ -5,18 +5,24 @@
 //    the daemon runs a warm-up pass (profiles and addresses looked up), then
 //    measured passes: wall time of the pass, the daemon's own CPU, the CPU of
 //    the commands it started, processes started per pass (counted in the
-//    access point's PID namespace), and the daemon's peak resident memory.
+//    access point's PID namespace), and the daemon's resident memory: all of
+//    it (RSS), its private anonymous part (RssAnon: heap, stacks, caches;
+//    what the daemon itself costs beyond its shared program files) and the
+//    peak. One size (the largest by default) is measured again with every
+//    station's listing run anew (RRM_PASS_CACHE=off), the baseline that the
+//    pass's reuse of its outputs is compared with.
 // 2. Soak in the simulated access point: many passes (the pause is stepped,
 //    not waited out) with the daemon's resident memory sampled along the way
-//    (100 passes by default: each pass starts real processes).
+//    (100 passes of 16 stations by default: each pass starts real processes).
 // 3. Soak in-process under the leak checker: the collection pass run 1000
 //    times against the real status database with the driver and shell
 //    output canned through the command seam, then the real command runner
 //    started and closed 2000 times; resident memory sampled, and a leak check
 //    at the end when the build has one.
 //
-// usage: collection_bench [--sizes 0,64,256,1024] [--passes 3] [--soak 100]
-//                         [--local-soak 1000] [--no-sim]
+// usage: collection_bench [--sizes 0,64,256,1024] [--passes 3] [--baseline N|0]
+//                         [--soak 100] [--soak-stations 16] [--local-soak 1000]
+//                         [--no-sim]
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -29,6 +35,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +133,7 @@ bool cpu_of(int pid, double *self, double *children)
 
 struct Sim {
     std::string launcher, build, state, ap;
+    std::string env;   // extra environment of the daemon, "NAME=value "
     int daemon = -1;  // host pid of the daemon
     int ns_init = -1; // host pid of the namespace's first process
 
@@ -135,7 +143,7 @@ struct Sim {
         std::string scen = state + ".scn";
         std::ofstream(scen) << scenario_text;
         std::string out;
-        int rc = sh("ASAN_OPTIONS=quarantine_size_mb=0 " + q(launcher) + " --build " + q(build) + " start " + q(scen) +
+        int rc = sh(env + "ASAN_OPTIONS=quarantine_size_mb=0 " + q(launcher) + " --build " + q(build) + " start " + q(scen) +
                         " " + q(state),
                     &out);
         if (rc != 0) {
@@ -247,50 +255,93 @@ bool sim_available(const std::string &launcher, std::string *why)
     return true;
 }
 
-void sim_sizes(Sim base, const std::vector<int> &sizes, int passes)
+struct PassCost {
+    bool ok = false;
+    double wall = 0, self = 0, children = 0, procs = 0;
+    long rss = 0, anon = 0, peak = 0;
+};
+
+// Warm-up pass, then PASSES measured ones, averaged.
+PassCost measure(Sim sim, int n, int passes)
 {
-    printf("\n== per pass in the simulated access point (3 slots) ==\n");
-    printf("%8s %10s %10s %12s %14s %12s %10s\n", "stations", "wall s", "cpu s", "daemon cpu s", "children cpu s",
-           "processes", "peak KiB");
+    PassCost c;
+    if (sim.start(scenario(sim.ap, n)) != 0 || sim.play() != 0) {
+        sim.stop();
+        return c;
+    }
+    sim.pass();  // warm-up: profiles looked up once per association
+    // Cost of reading the PID counter itself, to take it off.
+    long a = sim.last_pid(), b = sim.last_pid();
+    const long probe = b - a;
+    double self0, child0, self1, child1;
+    cpu_of(sim.daemon, &self0, &child0);
+    long pid0 = sim.last_pid();
+    for (int i = 0; i < passes; ++i)
+        c.wall += sim.pass();
+    long pid1 = sim.last_pid();
+    cpu_of(sim.daemon, &self1, &child1);
+    const double k = passes;
+    c.wall /= k;
+    c.self = (self1 - self0) / k;
+    c.children = (child1 - child0) / k;
+    c.procs = static_cast<double>(pid1 - pid0 - probe) / k;
+    const std::string st = sim.status();
+    c.rss = field_kb(st, "VmRSS:");
+    c.anon = field_kb(st, "RssAnon:");
+    c.peak = field_kb(st, "VmHWM:");
+    c.ok = true;
+    sim.stop();
+    return c;
+}
+
+void print_cost(const std::string &label, const PassCost &c)
+{
+    if (!c.ok) {
+        printf("%10s  (the simulation did not start)\n", label.c_str());
+        return;
+    }
+    printf("%10s %9.3f %9.3f %9.3f %9.3f %10.1f %9ld %9ld %9ld\n", label.c_str(), c.wall, c.self + c.children,
+           c.self, c.children, c.procs, c.rss, c.anon, c.peak);
+    fflush(stdout);
+}
+
+void sim_sizes(Sim base, const std::vector<int> &sizes, int passes, int baseline)
+{
+    printf("\n== per pass in the simulated access point (3 slots), %d measured passes each ==\n", passes);
+    printf("%10s %9s %9s %9s %9s %10s %9s %9s %9s\n", "stations", "wall s", "cpu s", "daemon s", "cmds s",
+           "processes", "RSS KiB", "anon KiB", "peak KiB");
+    PassCost kept;
     for (int n : sizes) {
         Sim sim = base;
         sim.state = base.state + "-" + std::to_string(n);
-        if (sim.start(scenario(sim.ap, n)) != 0 || sim.play() != 0) {
-            printf("%8d  (the simulation did not start)\n", n);
-            sim.stop();
-            continue;
-        }
-        sim.pass();  // warm-up: profiles looked up once per association
-        // Cost of reading the PID counter itself, to take it off.
-        long a = sim.last_pid(), b = sim.last_pid();
-        const long probe = b - a;
-        double wall = 0, self0, child0, self1, child1;
-        cpu_of(sim.daemon, &self0, &child0);
-        long pid0 = sim.last_pid();
-        for (int i = 0; i < passes; ++i)
-            wall += sim.pass();
-        long pid1 = sim.last_pid();
-        cpu_of(sim.daemon, &self1, &child1);
-        const double k = passes;
-        const double procs = static_cast<double>(pid1 - pid0 - probe) / k;
-        printf("%8d %10.3f %10.3f %12.3f %14.3f %12.1f %10ld\n", n, wall / k,
-               ((self1 - self0) + (child1 - child0)) / k, (self1 - self0) / k, (child1 - child0) / k, procs,
-               field_kb(sim.status(), "VmHWM:"));
-        fflush(stdout);
-        sim.stop();
+        PassCost c = measure(sim, n, passes);
+        print_cost(std::to_string(n), c);
+        if (n == baseline)
+            kept = c;
     }
+    if (baseline <= 0)
+        return;
+    Sim sim = base;
+    sim.state = base.state + "-baseline";
+    sim.env = "RRM_PASS_CACHE=off ";
+    PassCost each = measure(sim, baseline, passes);
+    print_cost(std::to_string(baseline) + "*", each);
+    printf("* baseline: every station's listing run anew (RRM_PASS_CACHE=off)\n");
+    if (kept.ok && each.ok && each.wall > 0 && each.self + each.children > 0)
+        printf("at %d stations the pass takes %.1f%% of the baseline's wall time and %.1f%% of its CPU\n", baseline,
+               100.0 * kept.wall / each.wall, 100.0 * (kept.self + kept.children) / (each.self + each.children));
 }
 
-void sim_soak(Sim sim, int passes)
+void sim_soak(Sim sim, int passes, int stations)
 {
-    printf("\n== soak in the simulated access point: %d passes, 16 stations ==\n", passes);
+    printf("\n== soak in the simulated access point: %d passes, %d stations ==\n", passes, stations);
     sim.state += "-soak";
-    if (sim.start(scenario(sim.ap, 16)) != 0 || sim.play() != 0) {
+    if (sim.start(scenario(sim.ap, stations)) != 0 || sim.play() != 0) {
         printf("(the simulation did not start)\n");
         sim.stop();
         return;
     }
-    printf("%8s %10s %10s %12s\n", "pass", "RSS KiB", "peak KiB", "wall s");
+    printf("%8s %10s %10s %10s %12s\n", "pass", "RSS KiB", "anon KiB", "peak KiB", "wall s");
     const double t0 = now_s();
     for (int i = 1; i <= passes; ++i) {
         if (sim.pass() < 0) {
@@ -299,7 +350,8 @@ void sim_soak(Sim sim, int passes)
         }
         if (i == 1 || i == 10 || i % (passes / 10 > 0 ? passes / 10 : 1) == 0) {
             std::string st = sim.status();
-            printf("%8d %10ld %10ld %12.1f\n", i, field_kb(st, "VmRSS:"), field_kb(st, "VmHWM:"), now_s() - t0);
+            printf("%8d %10ld %10ld %10ld %12.1f\n", i, field_kb(st, "VmRSS:"), field_kb(st, "RssAnon:"),
+                   field_kb(st, "VmHWM:"), now_s() - t0);
             fflush(stdout);
         }
     }
@@ -321,6 +373,7 @@ std::string read_back(const char *table, const std::string &key, const char *fie
 }
 
 long self_rss_kb() { return field_kb(slurp("/proc/self/status"), "VmRSS:"); }
+long self_anon_kb() { return field_kb(slurp("/proc/self/status"), "RssAnon:"); }
 
 unsigned int no_pause(unsigned int) { return 0; }
 
@@ -403,7 +456,7 @@ int local_soak(int passes)
     rrm_seam.cmd_open = canned_open;
     rrm_seam.cmd_close = canned_close;
 
-    printf("%8s %10s %12s %12s %12s\n", "pass", "RSS KiB", "wall s", "ms/pass", "commands");
+    printf("%8s %10s %10s %12s %12s %12s\n", "pass", "RSS KiB", "anon KiB", "wall s", "ms/pass", "commands");
     const double t0 = now_s();
     double last = t0;
     int last_i = 0;
@@ -411,7 +464,8 @@ int local_soak(int passes)
         wlan_collect_pass();
         if (i == 1 || i == 10 || i % (passes / 10 > 0 ? passes / 10 : 1) == 0) {
             const double t = now_s();
-            printf("%8d %10ld %12.2f %12.2f %12ld\n", i, self_rss_kb(), t - t0, 1000.0 * (t - last) / (i - last_i),
+            printf("%8d %10ld %10ld %12.2f %12.2f %12ld\n", i, self_rss_kb(), self_anon_kb(), t - t0,
+                   1000.0 * (t - last) / (i - last_i),
                    g_commands / i);
             fflush(stdout);
             last = t;
@@ -457,7 +511,7 @@ int local_soak(int passes)
 int main(int argc, char **argv)
 {
     std::vector<int> sizes = {0, 64, 256, 1024};
-    int passes = 3, soak = 100, local = 1000;
+    int passes = 3, soak = 100, soak_stations = 16, local = 1000, baseline = -1;
     bool use_sim = true;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -471,13 +525,18 @@ int main(int argc, char **argv)
             passes = atoi(argv[++i]);
         } else if (a == "--soak" && i + 1 < argc) {
             soak = atoi(argv[++i]);
+        } else if (a == "--soak-stations" && i + 1 < argc) {
+            soak_stations = atoi(argv[++i]);
+        } else if (a == "--baseline" && i + 1 < argc) {
+            baseline = atoi(argv[++i]);
         } else if (a == "--local-soak" && i + 1 < argc) {
             local = atoi(argv[++i]);
         } else if (a == "--no-sim") {
             use_sim = false;
         } else {
             fprintf(stderr,
-                    "usage: %s [--sizes 0,64,256,1024] [--passes 3] [--soak 100] [--local-soak 1000] [--no-sim]\n",
+                    "usage: %s [--sizes 0,64,256,1024] [--passes 3] [--baseline N|0] [--soak 100] "
+                    "[--soak-stations 16] [--local-soak 1000] [--no-sim]\n",
                     argv[0]);
             return 2;
         }
@@ -498,9 +557,11 @@ int main(int argc, char **argv)
     base.ap = "02:00:00:00:bb:01";
     std::string why;
     if (use_sim && sim_available(base.launcher, &why)) {
-        sim_sizes(base, sizes, passes);
+        if (baseline < 0)
+            baseline = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
+        sim_sizes(base, sizes, passes, baseline);
         if (soak > 0)
-            sim_soak(base, soak);
+            sim_soak(base, soak, soak_stations);
     } else if (use_sim) {
         printf("simulated access point not available (%s): its figures are left out\n", why.c_str());
     }

@@ -1,7 +1,8 @@
 // Event path benchmark: N station associations handed to the station-library
 // callback, each recorded in the status database (two commands, the common
 // log line), timed one by one. Printed beside the status database's own
-// write rates measured in the same run on a file of their own.
+// write rates measured in the same run on a file of their own, with this
+// process's resident memory at the end.
 //
 // usage: event_path_bench [COUNT]   (default 2000; files in a temporary folder)
 #include <stdio.h>
@@ -115,8 +116,14 @@ int main(int argc, char **argv)
     fprintf(out, "  client command/s    %10.0f  (init_sock, gen_cmd, close_sock each)\n",
             per_client);
     fprintf(out, "  raw upsert/s        %10.0f  (the limit)\n", raw);
-    if (raw > 0)
+    if (raw > 0) {
+        fprintf(out, "  client commands at %.1f%% of the raw limit\n", 100.0 * per_client / raw);
         fprintf(out, "  event path at %.1f%% of the raw limit\n", 100.0 * count / total_s / raw);
+    }
+    long rss = 0, anon = 0;
+    statusdb_bench::self_memory_kib(&rss, &anon);
+    fprintf(out, "this process (the event path in it): RSS %ld KiB, private anonymous (RssAnon) %ld KiB\n", rss,
+            anon);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return 0;

@@ -1,7 +1,8 @@
 // Prints the write rates of the status database on one file: an
 // eighteen-field write through init_sock/gen_cmd/close_sock, the same with
 // one client kept open, and the raw SQLite upsert of the same eighteen
-// values, the limit the daemon's event path is measured against.
+// values, the limit the daemon's event path is measured against; then the
+// first as a share of the last, and this process's resident memory.
 //
 // usage: statusdb_bench [COUNT]   (database: $STATUSDB_PATH, else a new
 // file in a temporary folder)
@@ -47,6 +48,10 @@ int main(int argc, char **argv)
     std::printf("%-52s %10.0f commands/s  %8.1f us each\n", "one open client (gen_cmd only):", one_client,
                 1e6 / one_client);
     std::printf("%-52s %10.0f upserts/s   %8.1f us each\n", "raw SQLite upsert of the 18 values:", raw, 1e6 / raw);
+    std::printf("client per command at %.1f%% of the raw upsert rate\n", 100.0 * per_client / raw);
+    long rss = 0, anon = 0;
+    statusdb_bench::self_memory_kib(&rss, &anon);
+    std::printf("this process: RSS %ld KiB, private anonymous (RssAnon) %ld KiB\n", rss, anon);
 
     if (!dir.empty()) {
         for (const char *f : {"/status.db", "/status.db-wal", "/status.db-shm"})

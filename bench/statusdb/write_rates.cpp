@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "parser_module.h"
 #include "store.h"
@@ -163,6 +165,22 @@ double raw_upsert_rate(int count)
         sqlite3_finalize(s);
     sqlite3_close(raw);
     return rate;
+}
+
+void self_memory_kib(long *rss, long *anon)
+{
+    *rss = *anon = -1;
+    FILE *f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr)
+        return;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            *rss = std::atol(line + 6);
+        else if (std::strncmp(line, "RssAnon:", 8) == 0)
+            *anon = std::atol(line + 8);
+    }
+    std::fclose(f);
 }
 
 }  // namespace statusdb_bench

@@ -19,8 +19,14 @@ double open_client_command_rate(int count);
 
 // Transactions per second for COUNT raw SQLite upserts of the same
 // eighteen values (one transaction each, statements prepared once) on the
-// same file. Negative on failure.
+// same file. Negative on failure. Every write repeats the values already
+// there, which SQLite finds unchanged and leaves out of the log: an upper
+// bound for writes that change a record.
 double raw_upsert_rate(int count);
+
+// This process's resident memory in KiB: all of it (VmRSS) and its private
+// anonymous part (RssAnon), from /proc/self/status; -1 when not found.
+void self_memory_kib(long *rss, long *anon);
 
 }  // namespace statusdb_bench
 

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "parser_module.h"
 
@@ -13,6 +14,12 @@
 namespace statusdb {
 
 namespace {
+
+// Page cache of one connection, in KiB (SQLite's own default is 2 MiB): a
+// process keeps a few connections for its whole life, a command touches a
+// few pages, and a connection's cache is dropped anyway whenever another
+// connection has written since its last command.
+constexpr int kCacheKiB = 32;
 
 // Bumped when the tables below change shape.
 constexpr int kSchemaVersion = 1;
@@ -132,15 +139,61 @@ bool Store::open(const char *path, std::string &error)
         error = "already open";
         return false;
     }
-    int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(path, &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         error = std::string("cannot open ") + path + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         return false;
     }
+    sqlite3_exec(db_, ("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str(), nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    return prepare_schema(error);
+    if (!prepare_schema(error))
+        return false;
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        error = std::string("cannot open ") + path + ": it went away";
+        return false;
+    }
+    path_ = path;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    return true;
+}
+
+bool Store::reusable_for(const char *path) const
+{
+    struct stat st;
+    return db_ != nullptr && sqlite3_get_autocommit(db_) != 0 && path_ == path && stat(path, &st) == 0 &&
+           st.st_dev == dev_ && st.st_ino == ino_;
+}
+
+bool Store::in_transaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+void Store::on_commit(int (*hook)(void *, sqlite3 *, const char *, int), void *arg)
+{
+    if (db_ != nullptr)
+        sqlite3_wal_hook(db_, hook, arg);
+}
+
+void Store::checkpoint()
+{
+    if (db_ != nullptr)
+        sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
+void Store::retire()
+{
+    if (db_ == nullptr)
+        return;
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    for (sqlite3_stmt *&s : stmts_) {
+        sqlite3_finalize(s);
+        s = nullptr;
+    }
+    sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 bool Store::prepare_schema(std::string &error)
@@ -180,8 +233,10 @@ bool Store::prepare_schema(std::string &error)
             return false;
         }
     }
-    // A status database trades the last moments before a power loss for
-    // speed; every command stays atomic.
+    // Under the write-ahead log, NORMAL syncs at checkpoints only: a commit
+    // is in the log (and in the system's page cache) before the command
+    // returns, so a crash of this or any other process loses or tears
+    // nothing; only a power loss may take back the last commits, whole.
     exec("PRAGMA synchronous=NORMAL");
     return true;
 }

@@ -3,6 +3,8 @@
 #ifndef STATUSDB_STORE_H
 #define STATUSDB_STORE_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -36,6 +38,29 @@ public:
     // returns false with the reason in ERROR.
     bool open(const char *path, std::string &error);
 
+    // True when PATH still names the very file this connection has open
+    // (not one removed and made anew) and no transaction is left open: the
+    // connection may then serve another client.
+    bool reusable_for(const char *path) const;
+    // True while a transaction is open (never between commands).
+    bool in_transaction() const;
+
+    // The path the connection was opened with.
+    const std::string &path() const { return path_; }
+
+    // HOOK(ARG, connection, "main", pages in the write-ahead log) runs after
+    // every commit, in place of SQLite's own automatic checkpoint.
+    void on_commit(int (*hook)(void *, sqlite3 *, const char *, int), void *arg);
+
+    // Copies what the write-ahead log holds into the file, as far as no
+    // reader still needs it, without waiting for anyone.
+    void checkpoint();
+
+    // Closes the connection without touching any file by its name: the
+    // write-ahead log and its index stay where they are (the name may by now
+    // belong to a new database that other connections use).
+    void retire();
+
     // Runs CMD and writes its reply into REPLY, at most CAP bytes, always
     // terminated. Returns 0, or -1 when the command was refused (then it
     // changed nothing and the reply is an error text).
@@ -65,6 +90,9 @@ private:
 
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *stmts_[kStmtCount] = {};
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
 };
 
 }  // namespace statusdb

@@ -199,4 +199,51 @@ TEST(ErrorRate, IsWholePercentOfFramesPlusErrorsNeverNegative)
         EXPECT_EQ(hvd_err_rate(c.frames, c.errors), c.rate) << c.frames << " frames, " << c.errors << " errors";
 }
 
+// A listing kept for a pass answers every station as reading the stream
+// would: same line, same first match, same lines never reached.
+TEST(KeptListing, FindsWhatTheStreamWalkFinds)
+{
+    const std::string head = "ADDR AID CHAN TXRATE RXRATE RSSI MINRSSI MAXRSSI TX RX CAPS X MODE\n";
+    const std::string a = "aa:bb:cc:dd:ee:01 1 36 866M 780M 41 0 0 10 20 HE80 x 11ax\n";
+    const std::string a2 = "AA:BB:CC:DD:EE:01 1 6 1M 2M 9 0 0 1 2 HT20 x 11n\n";
+    const std::string b = "aa:bb:cc:dd:ee:02 1 44 1M 2M 7 0 0 3 4 VHT x 11ac\n";
+    const std::vector<std::string> texts = {
+        "", head, head + a, head + a2 + a, head + b + "\n  \n" + a, head + a + b.substr(0, b.size() - 1),
+        head + std::string(300, 'x') + " " + a, head + std::string(255, 'y') + a,
+        head.substr(0, head.size() - 1), head + "aa:bb:cc:dd:ee:02" + std::string(1, '\0') + b + a,
+    };
+    for (const std::string &text : texts) {
+        HvdStaIndex index;
+        index.build(text);
+        for (const char *mac : {"aa:bb:cc:dd:ee:01", "AA:bb:CC:dd:EE:02", "aa:bb:cc:dd:ee:03", "x"}) {
+            staInfo_t walked = blank(), kept = blank();
+            FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+            const int found = hvd_read_sta_listing(f, mac, &walked);
+            fclose(f);
+            char line[256];
+            const bool hit = index.find(mac, line);
+            if (hit)
+                hvd_parse_sta_line(line, &kept);
+            EXPECT_EQ(hit, found == 1) << mac << " in " << text;
+            EXPECT_EQ(memcmp(&walked, &kept, sizeof kept), 0) << mac << " in " << text;
+        }
+    }
+    // The text reader ends and cuts lines as fgets and feof do.
+    for (const std::string &text : texts) {
+        for (size_t cap : {2, 16, 64, 256}) {
+            FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+            HvdText t(text);
+            std::vector<char> want(cap), got(cap);
+            for (bool more = true; more;) {
+                const bool w = fgets(want.data(), static_cast<int>(cap), f) != nullptr;
+                more = t.gets(got.data(), cap) != nullptr;
+                ASSERT_EQ(w, more) << cap << " " << text;
+                ASSERT_EQ(feof(f) != 0, t.eof()) << cap << " " << text;
+                ASSERT_TRUE(!w || memcmp(want.data(), got.data(), strlen(want.data()) + 1) == 0);
+            }
+            fclose(f);
+        }
+    }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -242,6 +243,41 @@ TEST_F(PassTest, ListReplyWithoutTerminatorsIsNeverOverrun)
     db_.put(kSta, "aa:bb:cc:dd:ee:01", "STA_IP_ADDR", "1");
     shell_.out[kList11] = kHeader + "aa:bb:cc:dd:ee:01 1 36 866M 780M 41 0 0 1000 2000 HE20 x 11ac\n";
     wlan_collect_pass();
+}
+
+TEST_F(PassTest, EachListingRunsOncePerPassAndCountsForEveryStationOnIt)
+{
+    Bus bus(dir_);
+    if (!bus.ready())
+        GTEST_SKIP() << "bus daemon not built";
+    rrm_seam.bus_path = bus.path();
+    const std::string list12 = "wlanconfig wlan-1-2 list sta limited 2>/dev/null";
+    const std::string list21 = "wlanconfig wlan-2-1 list sta limited 2>/dev/null";
+    const std::string vaps = "/lib/wifi/get_active_vap_list 2>/dev/null";
+    auto row = [](const char *mac, int signal) {
+        return std::string(mac) + " 1 36 866M 780M " + std::to_string(signal) + " 0 0 1 2 HE20 x 11ax\n";
+    };
+    // Two listed on their VAP, one found by the scan, two not startable.
+    const char *iface[] = {"wlan-1-1", "wlan-1-1", "wlan-1-1", "wlan-2-1", "wlan-2-1"};
+    for (int i = 0; i < 5; ++i) {
+        const std::string mac = "aa:bb:cc:dd:ee:0" + std::to_string(i + 1);
+        db_.put(kSta, mac, "IFACE", iface[i]);
+        db_.put(kSta, mac, "STA_IP_ADDR", "1");
+    }
+    shell_.out[kList11] = kHeader + row("aa:bb:cc:dd:ee:02", 20) + row("AA:BB:CC:DD:EE:01", 10);
+    shell_.out[vaps] = "wds-1-9\nwlan-1-1\nwlan-1-2\n";
+    shell_.out[list12] = kHeader + row("aa:bb:cc:dd:ee:03", 30);
+    shell_.unstartable.push_back(list21);
+    wlan_collect_pass();
+
+    std::map<std::string, int> runs;
+    for (const std::string &c : take_commands())
+        ++runs[c];
+    EXPECT_EQ(runs, (std::map<std::string, int>{{kList11, 1}, {list12, 1}, {list21, 1}, {vaps, 1}}));
+    EXPECT_EQ(db_.get(kSta, "aa:bb:cc:dd:ee:01", "SIG_RSSI"), "10");
+    EXPECT_EQ(db_.get(kSta, "aa:bb:cc:dd:ee:02", "SIG_RSSI"), "20");
+    EXPECT_EQ(db_.get(kSta, "aa:bb:cc:dd:ee:03", "SIG_RSSI"), "-65");
+    EXPECT_EQ(bus.wait_events(2), 2u) << "both stations of the unstartable listing are lost";
 }
 
 }  // namespace
