@@ -217,7 +217,7 @@ TEST_F(PassTest, StationsThenMeshStationsThenSlotsAndALostStationAnnounced)
         << log;
 
     // Announced again on every pass while the entry stays: checked end to
-    // end (tests/e2e_collection).
+    // end (tests/e2e/cases/collection.*).
 }
 
 TEST_F(PassTest, MeshSweepEndsAtAnEntryOffItsInterfaceWord)

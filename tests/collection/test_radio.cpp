@@ -45,7 +45,7 @@ TEST_F(RadioTest, GathersASlotWithTheExactCommandTexts)
         "LD_LIBRARY_PATH=/usr/local/lib iwpriv   wlan-1-1 get_chutil | awk -F\":\" '{printf $2}'";
     EXPECT_EQ(take_commands(), (std::vector<std::string>{kWireless1, tx_power, kCli, kNetDev, kWireless1, ch_util}));
 
-    // The sums and rates are checked end to end (tests/e2e_collection).
+    // The sums and rates are checked end to end (tests/e2e/cases/collection.*).
     EXPECT_EQ(r.txBytes, 2700u) << "a sub-interface is not counted";
     // The host has no radio driver: the request is refused and tolerated.
     EXPECT_EQ(r.fcsErrCnt, 0u);

@@ -49,7 +49,7 @@ protected:
 };
 
 // The figures written and the profiles found are checked end to end
-// (tests/e2e_collection); here, the exact commands and database requests.
+// (tests/e2e/cases/collection.*); here, the exact commands and database requests.
 TEST_F(StationTest, ListedOnItsVapOrFoundByTheScanOfWlanVapsOnly)
 {
     shell_.out[kList11] = kHeader + row("aa:bb:cc:dd:ee:02", 10) + row("AA:BB:CC:DD:EE:01", 41);

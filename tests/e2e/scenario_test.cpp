@@ -61,7 +61,7 @@ TEST(Scenario, BadLinesAreRefusedWithTheirNumberAndReason)
     }
 }
 
-// The order of a roam's events is checked end to end (tests/e2e/events_test).
+// The order of a roam's events is checked end to end (tests/e2e/cases/events.*).
 TEST(Scenario, MacsAreCanonicalQuotedTextsKeptAndClocksChecked)
 {
     sim::ScenarioError err;

@@ -1,5 +1,5 @@
 // The simulated access point itself: what its tools do beyond the daemon's
-// collection pass (checked in tests/e2e_collection), bad scenarios and failing
+// collection pass (checked in tests/e2e/cases/collection.*), bad scenarios and failing
 // services stop everything, and nothing is left on the host afterwards.
 #include "sim_harness.h"
 
@@ -88,7 +88,7 @@ TEST_F(Sim, ToolsFollowTheStepsRefuseUnknownRequestsAndTheBusIsReachable)
               std::string::npos);
 
     // a link taken down by a later step (a station moving and new counters
-    // are read back by the collection pass in tests/e2e_collection)
+    // are read back by the collection pass in tests/e2e/cases/collection.*)
     ASSERT_EQ(ap.play(2, &out), 0) << out;
     ASSERT_EQ(ap.pass(), 0);
     EXPECT_EQ(inside(ap, "/lib/wifi/get_active_vap_list"), "wlan-1-1\nwds-1-9\n");

@@ -281,7 +281,7 @@ TEST_F(NetlinkTest, StationIpIsRecordedAndPublished)
 }
 
 // The exact commands are checked in the simulated access point
-// (test_netlink_sim.cpp); here the slot count, read afresh for each event.
+// (tests/e2e/cases/netlink-ssid.*); here the slot count, read afresh for each event.
 TEST_F(NetlinkTest, SsidEventWritesEveryVapOfEverySlot)
 {
     oxwlan_event ev = nlmsg::event(OXWE_INFO | OXWE_INFO_SSID);
