@@ -209,9 +209,9 @@ TEST_F(Recorder, IpAddressIsRecordedAndPublished)
     EXPECT_EQ(Lines{"dbctl -t " + sta_table_ + " -k " + kKey + " -f STA_IP_ADDR -s " +
                     std::to_string(word)},
               take_trace());
-    ASSERT_EQ(1u, fake_sta::notified.size());
-    EXPECT_EQ(1, fake_sta::check_calls);
-    sta_module_msg m = fake_sta::notified[0];
+    EXPECT_EQ((std::vector<std::string>{"check", "notify"}), fake_sta::calls);
+    ASSERT_EQ(1u, fake_sta::published.size());
+    sta_module_msg m = fake_sta::published[0];
     EXPECT_EQ(STA_MODULE_NOTIFY, m.op);
     EXPECT_EQ(0, memcmp(m.info.mac, kSta, 6));
     EXPECT_EQ(word, m.info.ipAddr);
@@ -230,7 +230,7 @@ TEST_F(Recorder, IpAddressIsRecordedAndPublished)
     ip_event(addr, 4000, 4);
     EXPECT_NE(std::string::npos, stdout_text().find("dropped"));
     EXPECT_TRUE(take_trace().empty());
-    EXPECT_EQ(1u, fake_sta::notified.size());
+    EXPECT_EQ(1u, fake_sta::published.size());
 
     // A later association leaves the address alone.
     assoc("wlan-1-2", "Office", BAND_ID_2G, assoc_record());

@@ -77,7 +77,7 @@ TEST_F(Intake, StationEvents)
                      "dbctl -t " + sta_table_ + " -k " + kKey +
                          " -f SECURITY -s WPA2-PSK -f AUTHENTICATION -s 1 -f VID -s 30"}),
               take_trace());
-    EXPECT_TRUE(fake_sta::notified.empty());
+    EXPECT_TRUE(fake_sta::published.empty());
 
     // A radio beyond the model's slots is dropped without a word.
     capture_stdout();
@@ -87,9 +87,9 @@ TEST_F(Intake, StationEvents)
 
     // A station's IP has no slot check; it is published with its address.
     Message().add("sta_ip", record("wlan-9-1")).deliver("sta_ip");
-    ASSERT_EQ(1u, fake_sta::notified.size());
-    EXPECT_EQ(0, memcmp(fake_sta::notified[0].info.mac, kSta, 6));
-    EXPECT_EQ(0, memcmp(&fake_sta::notified[0].info.ipAddr, "\x0a\x00\x00\x07", 4));
+    ASSERT_EQ(1u, fake_sta::published.size());
+    EXPECT_EQ(0, memcmp(fake_sta::published[0].info.mac, kSta, 6));
+    EXPECT_EQ(0, memcmp(&fake_sta::published[0].info.ipAddr, "\x0a\x00\x00\x07", 4));
 }
 
 TEST_F(Intake, ChannelChangeUpdatesOneSlot)

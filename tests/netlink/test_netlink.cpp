@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "conf_init.h"
-#include "fake_sta.h"
+#include "../daemon/fake_sta_lib.h"
 #include "netlink_msgs.h"
 #include "parser_module.h"
 #include "wlan.h"
