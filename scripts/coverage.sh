@@ -16,9 +16,10 @@ if [ "${1:-}" != report ]; then
     find "$B" -name '*.gcda' -delete
     (cd "$B" && ctest -j "$JOBS" --output-on-failure) || echo "coverage: some tests failed"
 fi
+# Each folder's figures come from its own objects' data.
 printf '%-12s %8s %8s\n' folder lines branches
 for d in rrm capwap_cli platform; do
-    gcovr -r . --object-directory "$B" -f "$d/" --exclude-unreachable-branches \
-        --exclude-throw-branches --print-summary -o /dev/null "$B" 2>/dev/null |
+    gcovr -r . -f "$d/" --exclude-unreachable-branches --exclude-throw-branches \
+        --print-summary -o /dev/null "$B/$d" 2>/dev/null |
         awk -v d="$d" '/^lines:/{l=$2} /^branches:/{b=$2} END{printf "%-12s %8s %8s\n", d, l, b}'
 done
