@@ -1,0 +1,254 @@
+// The recorder (sta_event_process) and the station-library callback
+// (sta_evt_proc) played from a transcript, events.txt: each input and the
+// database commands, shell commands, common-log lines, printed lines and
+// records it leaves behind.
+#include <arpa/inet.h>
+#include <string.h>
+
+#include <deque>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "conf_init.h"
+#include "daemon_fixture.h"
+#include "fake_sta_lib.h"
+#include "wlan.h"
+
+namespace {
+
+// Blanks separate words, '...' quotes, \n stands for a line end.
+std::vector<std::string> words_of(const std::string &line)
+{
+    std::vector<std::string> words;
+    std::string w;
+    bool in_word = false, quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\'') {
+            quoted = !quoted;
+            in_word = true;
+        } else if (c == ' ' && !quoted) {
+            if (in_word)
+                words.push_back(w);
+            w.clear();
+            in_word = false;
+        } else {
+            w += c == '\\' && i + 1 < line.size() && line[i + 1] == 'n' ? (++i, '\n') : c;
+            in_word = true;
+        }
+    }
+    if (in_word)
+        words.push_back(w);
+    return words;
+}
+
+// A value: "c*N" is the character c N times.
+std::string value_of(const std::string &v)
+{
+    if (v.size() > 2 && v[1] == '*' && v.find_first_not_of("0123456789", 2) == std::string::npos)
+        return std::string(std::stoul(v.substr(2)), v[0]);
+    return v;
+}
+
+// Copies a text into a fixed field, unterminated when it fills it.
+template <typename T, size_t N> void put(T (&field)[N], const std::string &v)
+{
+    memset(field, 0, N);
+    memcpy(field, v.data(), std::min(N, v.size()));
+}
+
+void put_mac(uint8_t *mac, const std::string &text)
+{
+    for (int i = 0; i < 6; ++i)
+        mac[i] = static_cast<uint8_t>(std::stoul(text.substr(3 * i, 2), nullptr, 16));
+}
+
+const std::map<std::string, int> kNames = {
+    {"assoc", STA_ASSOC}, {"disassoc", STA_DISASSOC}, {"ip", STA_IP_ADDR},
+    {"ifmac", STA_INTERFACE_SSID}, {"authorized", STA_AUTHORIZED},
+    {"asso", STA_ASSO}, {"disasso", STA_DISASSO}, {"online", NETOPEER_ONLINE},
+    {"offline", NETOPEER_OFFLINE}, {"claim", NETOPEER_CLAIM}, {"declaim", NETOPEER_DECLAIM},
+    {"2g", BAND_ID_2G}, {"5g", BAND_ID_5G}, {"6g", BAND_ID_6G}, {"unknown", BAND_ID_UNKNOWN}};
+
+long number_of(const std::string &w)
+{
+    auto it = kNames.find(w);
+    return it != kNames.end() ? it->second : std::stol(w, nullptr, 0);
+}
+
+class Events : public DaemonTest {
+protected:
+    // What the last input left, taken line by line by the expectations.
+    std::map<std::string, std::deque<std::string>> left_;
+    std::set<std::string> touched_;  // listed at all: then listed whole
+    std::map<std::string, std::string> fields_;  // this case's "set" values
+    std::string slots_ = "1";
+    size_t log_seen_ = 0;
+    bool quiet_ = false;  // every input must leave no command and no log line
+
+    std::string field(const std::string &name, const std::string &fallback = "0")
+    {
+        auto it = fields_.find(name);
+        return it != fields_.end() && !it->second.empty() ? value_of(it->second) : fallback;
+    }
+
+    int sta(const std::vector<std::string> &w)
+    {
+        alignas(oxwlan_req_data) unsigned char block[sizeof(oxwlan_req_data) + 4] = {};
+        oxwlan_req_data r = {};
+        put_mac(r.u.sta.macaddr, field("mac", "00:00:00:00:00:00"));
+        put(r.u.sta.security, field("security", ""));
+        r.u.sta.vid = static_cast<uint16_t>(std::stoul(field("vid")));
+        r.u.sta.authorized = static_cast<uint8_t>(std::stoul(field("auth")));
+        r.u.sta.rssi = static_cast<uint8_t>(std::stoul(field("rssi"), nullptr, 0));
+        r.u.sta.channel = static_cast<uint8_t>(std::stoul(field("channel")));
+        r.u.sta.tx_bytes = std::stoull(field("tx"));
+        r.u.sta.rx_bytes = std::stoull(field("rx"));
+        r.hdr.len = static_cast<uint16_t>(std::stoul(field("len", std::to_string(sizeof r))));
+        r.hdr.ext_len = static_cast<uint16_t>(std::stoul(field("ext", "4")));
+        memcpy(block, &r, sizeof r);
+        inet_pton(AF_INET, field("addr", "0.0.0.0").c_str(), block + sizeof r);
+        auto text = [&](size_t i) { return w.size() > i && w[i] != "-" ? const_cast<char *>(w[i].c_str()) : nullptr; };
+        const bool none = field("record", "") == "none";
+        return sta_event_process(static_cast<uint32_t>(number_of(w[1])),
+                                 none ? nullptr : reinterpret_cast<oxwlan_req_data *>(block), text(2), text(3),
+                                 w.size() > 4 ? static_cast<int>(number_of(w[4])) : BAND_ID_UNKNOWN);
+    }
+
+    void lib(const std::vector<std::string> &w)
+    {
+        sta_module_msg m = {};
+        m.op = STA_MODULE_NOTIFY;
+        put_mac(m.info.mac, field("mac", "00:00:00:00:00:00"));
+        put(m.info.iface, w[2]);
+        put(m.info.ssid, field("ssid", ""));
+        put(m.info.security, field("security", ""));
+        m.info.vid = static_cast<int32_t>(std::stol(field("vid"), nullptr, 0));
+        m.info.authentication = std::stoi(field("auth"));
+        m.info.band_id = static_cast<int32_t>(number_of(field("band")));
+        m.info.rssi = std::stoi(field("rssi"));
+        m.info.channel = std::stoi(field("channel"));
+        m.info.reason_code = std::stoi(field("reason"));
+        const uint32_t type = static_cast<uint32_t>(number_of(w[1]));
+        memcpy(&m.info.type, &type, sizeof type);
+        sta_evt_proc(&m, nullptr);
+    }
+
+    void settle()
+    {
+        for (const std::string &name : touched_)
+            EXPECT_TRUE(left_[name].empty()) << "unexpected " << name << ": " << left_[name].front();
+        left_.clear();
+        touched_.clear();
+    }
+
+    void input(const std::vector<std::string> &w)
+    {
+        settle();
+        take_trace();
+        take_commands();
+        log_seen_ = log_lines().size();
+        CAPWAP_MODEL_SLOT_NUM = slots_.data();
+        capture_stdout();  // no test assertion while it runs: its report would be captured
+        const int rc = w[0] == "sta" ? sta(w) : (lib(w), 0);
+        std::istringstream out(stdout_text());
+        EXPECT_EQ(0, rc);
+        for (std::string l; std::getline(out, l);)
+            left_["out"].push_back(l);
+        for (const std::string &l : take_trace())
+            left_[">"].push_back(l);
+        for (const std::string &l : take_commands())
+            left_["$"].push_back(l);
+        const Lines log = log_lines();
+        left_["log"].assign(log.begin() + static_cast<long>(log_seen_), log.end());
+        EXPECT_FALSE(quiet_ && !(left_[">"].empty() && left_["log"].empty())) << "not quiet";
+    }
+
+    // One line of the transcript.
+    void step(const std::string &line)
+    {
+        const std::vector<std::string> w = words_of(line);
+        const std::string rest = line.substr(std::min(line.size(), w[0].size() + 1));
+        if (w[0] == "set") {
+            for (size_t i = 1; i < w.size(); ++i)
+                fields_[w[i].substr(0, w[i].find('='))] = w[i].substr(w[i].find('=') + 1);
+        } else if (w[0] == "quiet") {
+            quiet_ = true;
+        } else if (w[0] == "slots") {
+            slots_ = w[1];
+        } else if (w[0] == "conf") {
+            write_wlan_conf(std::stoi(w[1]), words_of(rest.substr(rest.find(' ') + 1))[0]);
+        } else if (w[0] == "sta" || w[0] == "lib") {
+            input(w);
+        } else if (w[0] == "db") {
+            EXPECT_EQ(w.size() > 4 ? value_of(w[4]) : "", db_get(w[1], w[2], w[3]));
+        } else if (w[0] == "sent") {  // the address published, all else zero
+            EXPECT_EQ((Lines{"check", "notify"}), fake_sta::calls);
+            ASSERT_EQ(1u, fake_sta::published.size());
+            sta_module_msg want = {};
+            want.op = STA_MODULE_NOTIFY;
+            put_mac(want.info.mac, field("mac"));
+            inet_pton(AF_INET, w[1].c_str(), &want.info.ipAddr);
+            want.info.type = STA_IP;
+            EXPECT_EQ(0, memcmp(&want, &fake_sta::published[0], sizeof want));
+        } else if (w[0] == "published") {
+            EXPECT_EQ(std::stoul(w[1]), fake_sta::published.size());
+        } else if (w[0] == ">" || w[0] == "$" || w[0] == "out" || w[0] == "log") {
+            touched_.insert(w[0]);
+            std::deque<std::string> &lines = left_[w[0]];
+            if (rest == "-") {
+                EXPECT_TRUE(lines.empty()) << lines.front();
+                lines.clear();
+            } else if (rest == "...") {
+                lines.clear();
+            } else if (!rest.empty() && (rest[0] == '~' || rest[0] == '!')) {
+                std::string all;
+                for (const std::string &l : lines)
+                    all += l + "\n";
+                EXPECT_EQ(rest[0] == '~', all.find(rest.substr(1)) != std::string::npos) << all;
+                lines.clear();
+            } else {
+                ASSERT_FALSE(lines.empty()) << "no more " << w[0];
+                EXPECT_EQ(rest, lines.front());
+                lines.pop_front();
+            }
+        } else {
+            ADD_FAILURE() << "unknown line";
+        }
+    }
+};
+
+TEST_F(Events, Transcript)
+{
+    std::ifstream in(std::string(getenv("RRM_SOURCE_DIR")) + "/tests/daemon/events.txt");
+    ASSERT_TRUE(in.good());
+    bool first = true;
+    int n = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++n;
+        for (const auto &[from, to] : {std::pair<std::string, std::string>{"$STA", sta_table_},
+                                       {"$MESH", mesh_table_}, {"$WLAN", wlan_table_}})
+            for (size_t at = line.find(from); at != std::string::npos; at = line.find(from))
+                line.replace(at, from.size(), to);
+        if (line.empty() || line[0] == '#')
+            continue;
+        SCOPED_TRACE("events.txt:" + std::to_string(n) + ": " + line);
+        if (line.rfind("== ", 0) == 0) {  // a new case in a new world
+            settle();
+            if (!first) {
+                TearDown();
+                SetUp();
+            }
+            first = false;
+            quiet_ = false;
+            fields_.clear();
+            slots_ = "1";
+            continue;
+        }
+        step(line);
+    }
+    settle();
+}
+
+}  // namespace
