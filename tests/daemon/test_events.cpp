@@ -6,50 +6,16 @@
 #include <string.h>
 
 #include <deque>
-#include <fstream>
 #include <map>
 #include <set>
 
+#include "../common/transcript.h"
 #include "conf_init.h"
 #include "daemon_fixture.h"
 #include "fake_sta_lib.h"
 #include "wlan.h"
 
 namespace {
-
-// Blanks separate words, '...' quotes, \n stands for a line end.
-std::vector<std::string> words_of(const std::string &line)
-{
-    std::vector<std::string> words;
-    std::string w;
-    bool in_word = false, quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\'') {
-            quoted = !quoted;
-            in_word = true;
-        } else if (c == ' ' && !quoted) {
-            if (in_word)
-                words.push_back(w);
-            w.clear();
-            in_word = false;
-        } else {
-            w += c == '\\' && i + 1 < line.size() && line[i + 1] == 'n' ? (++i, '\n') : c;
-            in_word = true;
-        }
-    }
-    if (in_word)
-        words.push_back(w);
-    return words;
-}
-
-// A value: "c*N" is the character c N times.
-std::string value_of(const std::string &v)
-{
-    if (v.size() > 2 && v[1] == '*' && v.find_first_not_of("0123456789", 2) == std::string::npos)
-        return std::string(std::stoul(v.substr(2)), v[0]);
-    return v;
-}
 
 // Copies a text into a fixed field, unterminated when it fills it.
 template <typename T, size_t N> void put(T (&field)[N], const std::string &v)
@@ -90,7 +56,7 @@ protected:
     std::string field(const std::string &name, const std::string &fallback = "0")
     {
         auto it = fields_.find(name);
-        return it != fields_.end() && !it->second.empty() ? value_of(it->second) : fallback;
+        return it != fields_.end() && !it->second.empty() ? transcript::expand(it->second) : fallback;
     }
 
     int sta(const std::vector<std::string> &w)
@@ -168,7 +134,7 @@ protected:
     // One line of the transcript.
     void step(const std::string &line)
     {
-        const std::vector<std::string> w = words_of(line);
+        const std::vector<std::string> w = transcript::words(line);
         const std::string rest = line.substr(std::min(line.size(), w[0].size() + 1));
         if (w[0] == "set") {
             for (size_t i = 1; i < w.size(); ++i)
@@ -178,11 +144,11 @@ protected:
         } else if (w[0] == "slots") {
             slots_ = w[1];
         } else if (w[0] == "conf") {
-            write_wlan_conf(std::stoi(w[1]), words_of(rest.substr(rest.find(' ') + 1))[0]);
+            write_wlan_conf(std::stoi(w[1]), transcript::words(rest.substr(rest.find(' ') + 1))[0]);
         } else if (w[0] == "sta" || w[0] == "lib") {
             input(w);
         } else if (w[0] == "db") {
-            EXPECT_EQ(w.size() > 4 ? value_of(w[4]) : "", db_get(w[1], w[2], w[3]));
+            EXPECT_EQ(w.size() > 4 ? transcript::expand(w[4]) : "", db_get(w[1], w[2], w[3]));
         } else if (w[0] == "sent") {  // the address published, all else zero
             EXPECT_EQ((Lines{"check", "notify"}), fake_sta::calls);
             ASSERT_EQ(1u, fake_sta::published.size());
@@ -221,33 +187,21 @@ protected:
 
 TEST_F(Events, Transcript)
 {
-    std::ifstream in(std::string(getenv("RRM_SOURCE_DIR")) + "/tests/daemon/events.txt");
-    ASSERT_TRUE(in.good());
     bool first = true;
-    int n = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++n;
-        for (const auto &[from, to] : {std::pair<std::string, std::string>{"$STA", sta_table_},
-                                       {"$MESH", mesh_table_}, {"$WLAN", wlan_table_}})
-            for (size_t at = line.find(from); at != std::string::npos; at = line.find(from))
-                line.replace(at, from.size(), to);
-        if (line.empty() || line[0] == '#')
-            continue;
-        SCOPED_TRACE("events.txt:" + std::to_string(n) + ": " + line);
-        if (line.rfind("== ", 0) == 0) {  // a new case in a new world
-            settle();
-            if (!first) {
-                TearDown();
-                SetUp();
-            }
-            first = false;
-            quiet_ = false;
-            fields_.clear();
-            slots_ = "1";
-            continue;
-        }
-        step(line);
-    }
+    transcript::play("daemon/events.txt", {{"$STA", sta_table_}, {"$MESH", mesh_table_}, {"$WLAN", wlan_table_}},
+                     [&](const std::string &line) {
+                         if (line.rfind("== ", 0) != 0)
+                             return step(line);
+                         settle();  // a new case in a new world
+                         if (!first) {
+                             TearDown();
+                             SetUp();
+                         }
+                         first = false;
+                         quiet_ = false;
+                         fields_.clear();
+                         slots_ = "1";
+                     });
     settle();
 }
 

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../common/transcript.h"
 #include "statusdb.h"
 #include "statusdb_fixture.h"
 
@@ -48,44 +48,13 @@ TEST_F(Grammar, FunctionTableAnswersOnlyForDbcmd)
     EXPECT_EQ(db_->init_sock(0), nullptr);
 }
 
-// Splits a transcript line's words: blanks separate, '...' quotes, <N*c>
-// is c N times.
-std::vector<std::string> split_words(const std::string &text)
-{
-    std::vector<std::string> words;
-    for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == ' ') {
-            ++i;
-        } else if (text[i] == '\'') {
-            std::size_t end = text.find('\'', i + 1);
-            words.push_back(text.substr(i + 1, end - i - 1));
-            i = end + 1;
-        } else {
-            std::size_t end = std::min(text.find(' ', i), text.size());
-            std::string w = text.substr(i, end - i);
-            if (w.size() > 4 && w.front() == '<' && w.back() == '>')
-                w = std::string(std::stoul(w.substr(1)), w[w.size() - 2]);
-            words.push_back(w);
-            i = end;
-        }
-    }
-    return words;
-}
-
 // The commands of grammar.txt, in order, on this test's new database.
 TEST_F(Grammar, Transcript)
 {
-    std::ifstream in(std::string(getenv("RRM_SOURCE_DIR")) + "/tests/statusdb/grammar.txt");
-    ASSERT_TRUE(in.good());
     std::vector<char> reply(PARSER_LIST_REPLY_MAX);
-    int n = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++n;
+    transcript::play("statusdb/grammar.txt", {}, [&](const std::string &line) {
         const std::size_t arrow = line.find(" => ");
-        if (line.empty() || line[0] == '#' || arrow == std::string::npos)
-            continue;
-        SCOPED_TRACE("grammar.txt:" + std::to_string(n) + ": " + line);
-        const std::vector<std::string> words = split_words(line.substr(0, arrow));
+        const std::vector<std::string> words = transcript::words(line.substr(0, arrow));
         std::vector<const char *> argv;
         for (const std::string &w : words)
             argv.push_back(w.c_str());
@@ -109,7 +78,7 @@ TEST_F(Grammar, Transcript)
         } else {
             EXPECT_EQ(got, text);
         }
-    }
+    });
 }
 
 TEST_F(Grammar, ListNeverPassesItsBoundAndHoldsWholeEntries)
