@@ -23,6 +23,17 @@ inline std::string expand(const std::string &w)
     return w;
 }
 
+// A raw text with \n and \t standing for line ends and tabs.
+inline std::string unescape(const std::string &raw)
+{
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const bool esc = raw[i] == '\\' && i + 1 < raw.size() && (raw[i + 1] == 'n' || raw[i + 1] == 't');
+        out += esc ? (raw[++i] == 'n' ? '\n' : '\t') : raw[i];
+    }
+    return out;
+}
+
 inline std::vector<std::string> words(const std::string &line)
 {
     std::vector<std::string> out;
