@@ -1,7 +1,23 @@
-// Station and radio statistics through the command seam, played from a
-// transcript (drivers.txt): canned shell output and database records in,
-// the exact commands, database requests and figures out.
+// Station and radio statistics and the collection pass through the command
+// seam, played from a transcript (drivers.txt): canned shell output and
+// database records in; the exact commands, database requests, figures and
+// departure announcements (on a real bus daemon) out.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+extern "C" {
+#include <libubox/blobmsg.h>
+#include <libubus.h>
+}
 
 #include <deque>
 #include <functional>
@@ -11,13 +27,18 @@
 #include "../common/transcript.h"
 #include "collection_fakes.h"
 #include "conf_init.h"
+#include "seam.h"
+#include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_periodic.h"
+
+extern char **environ;
 
 namespace {
 
 // Texts the transcript names rather than spells.
 const std::vector<std::pair<std::string, std::string>> kNames = {
-    {"$STA", kSta}, {"$MESH", kMesh}, {"$HEADER", kHeader},
+    {"$STA", kSta}, {"$MESH", kMesh}, {"$WLAN", kWlan}, {"$HEADER", kHeader},
     {"$LIST11", kList11}, {"$LIST12", "wlanconfig wlan-1-2 list sta limited 2>/dev/null"},
     {"$LISTWDS", "wlanconfig wds-1-9 list sta limited 2>/dev/null"},
     {"$VAPS", "/lib/wifi/get_active_vap_list 2>/dev/null"},
@@ -33,8 +54,90 @@ const std::vector<std::pair<std::string, std::string>> kNames = {
     {"$NETDEV", "/bin/cat /proc/net/dev"},
 };
 
+std::vector<std::vector<uint8_t>> g_events;
+
+// Exactly one attribute, named after the event, of unspecified type.
+void on_event(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
+{
+    EXPECT_STREQ(type, "sta_leave");
+    int count = 0;
+    struct blob_attr *cur;
+    size_t rem;
+    blobmsg_for_each_attr(cur, msg, rem)
+    {
+        ++count;
+        EXPECT_STREQ(blobmsg_name(cur), "sta_leave");
+        EXPECT_EQ(blobmsg_type(cur), BLOBMSG_TYPE_UNSPEC);
+        const uint8_t *d = static_cast<const uint8_t *>(blobmsg_data(cur));
+        g_events.emplace_back(d, d + blobmsg_data_len(cur));
+    }
+    EXPECT_EQ(count, 1);
+}
+
+// The bus daemon on a private socket, and one listener for "sta_leave".
+class Bus {
+public:
+    explicit Bus(const std::string &dir) : sock_(dir + "/ubus.sock")
+    {
+        g_events.clear();
+        const char *bin = getenv("RRM_BINARY_DIR");
+        std::string ubusd = std::string(bin != nullptr ? bin : ".") + "/platform/ubus/ubusd";
+        std::string log = dir + "/ubusd.log";
+        char *argv[] = {ubusd.data(), const_cast<char *>("-s"), sock_.data(), nullptr};
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (access(ubusd.c_str(), X_OK) != 0 || posix_spawn(&pid_, ubusd.c_str(), &fa, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        for (int i = 0; i < 200 && pid_ > 0 && ctx_ == nullptr; ++i) {
+            if ((ctx_ = ubus_connect(sock_.c_str())) == nullptr)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ev_.cb = on_event;
+        if (ctx_ != nullptr && ubus_register_event_handler(ctx_, &ev_, "sta_leave") != 0) {
+            ubus_free(ctx_);
+            ctx_ = nullptr;
+        }
+    }
+    ~Bus()
+    {
+        if (ctx_ != nullptr)
+            ubus_free(ctx_);
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ready() const { return ctx_ != nullptr; }
+    const char *path() const { return sock_.c_str(); }
+
+    // The events so far, once n have arrived or the rounds are used up.
+    size_t wait_events(size_t n, int rounds = 250)
+    {
+        for (int i = 0; i < rounds && g_events.size() < n; ++i) {
+            struct pollfd p = {ctx_->sock.fd, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0)
+                ubus_handle_event(ctx_);
+        }
+        return g_events.size();
+    }
+
+private:
+    std::string sock_;
+    pid_t pid_ = -1;
+    struct ubus_context *ctx_ = nullptr;
+    struct ubus_event_handler ev_ {};
+};
+
 class Drivers : public CollectionTest {
 protected:
+    void SetUp() override
+    {
+        CollectionTest::SetUp();
+        setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
+    }
+    std::unique_ptr<Bus> bus_;
     staInfo_t s_;
     capwapWlanStatis_t r_;
     char iface_[17];
@@ -64,6 +167,8 @@ protected:
             s_.wlan_tmp = iface_;
             std::string mac = w[2];
             rc = retrieve_sta_statistic_stat(mac.data(), &s_, w.size() > 3 && w[3] == "mesh", iface_);
+        } else if (w[0] == "pass") {
+            wlan_collect_pass();
         } else if (w[0] == "radio") {
             retrieve_wlan_stat(slot, &r_);
         } else {
@@ -118,6 +223,37 @@ protected:
                 enable_trace(true);
             else
                 EXPECT_NE(trace_text().find(rest.substr(1)), std::string::npos) << trace_text();
+        } else if (w[0] == "bus") {
+            bus_ = std::make_unique<Bus>(dir_);
+            ASSERT_TRUE(bus_->ready());
+            rrm_seam.bus_path = bus_->path();
+        } else if (w[0] == "slots") {
+            slot_num = std::stoi(w[1]);
+            ch_stat = static_cast<capwapWlanStatis_t *>(calloc(slot_num, sizeof(capwapWlanStatis_t)));
+        } else if (w[0] == "chan") {  // slot channel offset freq width
+            capwapWlanStatis_t &c = ch_stat[std::stoi(w[1])];
+            c.dcsChann = std::stoi(w[2]);
+            c.extOffset = std::stoi(w[3]);
+            c.vht_ch_freq = std::stoi(w[4]);
+            c.ch_width = static_cast<uint32_t>(std::stoul(w[5]));
+        } else if (w[0] == "leaves") {  // the announcements so far, each one field by field
+            ASSERT_EQ(bus_->wait_events(std::stoul(w[1])), std::stoul(w[1]));
+            for (const std::vector<uint8_t> &e : g_events) {
+                hvUMAC_event_msg_t r;
+                ASSERT_EQ(e.size(), sizeof r);
+                memcpy(&r, e.data(), sizeof r);
+                char mac[18];
+                snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", r.u.sta_info.macaddr[0],
+                         r.u.sta_info.macaddr[1], r.u.sta_info.macaddr[2], r.u.sta_info.macaddr[3],
+                         r.u.sta_info.macaddr[4], r.u.sta_info.macaddr[5]);
+                EXPECT_EQ(std::string(r.ifname, strnlen(r.ifname, 16)) + " " + std::to_string(r.subtype) + " " +
+                              std::to_string(r.len) + " " + mac + " " + std::to_string(r.u.sta_info.reason_code) +
+                              " " + std::to_string(r.u.sta_info.authorized) + " " + r.u.sta_info.event_type,
+                          rest.substr(rest.find(' ') + 1));
+            }
+        } else if (w[0] == "log") {
+            const std::string log = read_file(dir_ + "/WLAN_MODULE_DB_LOG");
+            EXPECT_NE(log.find(rest.substr(1)), std::string::npos) << log;
         } else if (w[0] == "fresh") {
             r_ = capwapWlanStatis_t{};
         } else if (w[0] == "set") {
@@ -151,6 +287,7 @@ TEST_F(Drivers, Transcript)
             return step(line);
         settle();  // a new case in a new world
         DOT11_ATH_IWPRIV = iwpriv_;
+        bus_.reset();
         if (!first) {
             TearDown();
             shell_ = FakeShell{};
@@ -162,6 +299,21 @@ TEST_F(Drivers, Transcript)
     });
     settle();
     DOT11_ATH_IWPRIV = iwpriv_;
+    bus_.reset();
+}
+
+TEST_F(CollectionTest, ListReplyWithoutTerminatorsIsNeverOverrun)
+{
+    db_.raw_list_reply.assign(PARSER_LIST_REPLY_MAX, 'a');
+    wlan_collect_pass();
+    // Address texts and field strings up to the very end.
+    std::string r;
+    while (r.size() + 40 < PARSER_LIST_REPLY_MAX)
+        r += std::string("aa:bb:cc:dd:ee:01") + '\0' + "IFACE wlan-1-1" + '\0';
+    db_.raw_list_reply = r + std::string(PARSER_LIST_REPLY_MAX - r.size(), 'b');
+    db_.put(kSta, "aa:bb:cc:dd:ee:01", "STA_IP_ADDR", "1");
+    shell_.out[kList11] = kHeader + "aa:bb:cc:dd:ee:01 1 36 866M 780M 41 0 0 1000 2000 HE20 x 11ac\n";
+    wlan_collect_pass();
 }
 
 }  // namespace
