@@ -1,5 +1,5 @@
-// The recorder (sta_event_process) and the station-library callback
-// (sta_evt_proc) played from a transcript, events.txt: each input and the
+// The recorder (sta_event_process), the station-library callback
+// (sta_evt_proc) and the bus intake (ubus_event_handle) played from a transcript, events.txt: each input and the
 // database commands, shell commands, common-log lines, printed lines and
 // records it leaves behind.
 #include <arpa/inet.h>
@@ -14,6 +14,7 @@
 #include "daemon_fixture.h"
 #include "fake_sta_lib.h"
 #include "wlan.h"
+#include "wlan_ubus.h"
 
 namespace {
 
@@ -109,6 +110,41 @@ protected:
         touched_.clear();
     }
 
+    // A wifi-manager message: each NAME=IFACE a record for that interface,
+    // NAME=#N the first N bytes of one; "-" no method and no message.
+    void bus(const std::vector<std::string> &w)
+    {
+        if (ch_stat == nullptr) {  // the records channel events update
+            setenv("HVKIT_SLOT_NUM", "2", 1);
+            slot_num = 2;
+            ch_stat = init_ch_stat(2);
+        }
+        struct blob_buf b = {};
+        blob_buf_init(&b, 0);
+        for (size_t i = 2; i < w.size(); ++i) {
+            const std::string name = w[i].substr(0, w[i].find('=')), value = w[i].substr(w[i].find('=') + 1);
+            hvUMAC_event_msg_t ev = {};
+            put(ev.ifname, value[0] == '#' ? "wlan-1-1" : value);
+            put_mac(ev.u.sta_info.macaddr, field("mac", "00:00:00:00:00:00"));
+            ev.u.sta_info.authorized = static_cast<uint8_t>(std::stoul(field("auth")));
+            ev.u.sta_info.vid = static_cast<uint16_t>(std::stoul(field("vid")));
+            put(ev.u.sta_info.security, field("security", ""));
+            inet_pton(AF_INET, field("addr", "0.0.0.0").c_str(), &ev.u.sta_info.ipaddr);
+            const unsigned len = value[0] == '#' ? std::stoul(value.substr(1)) : sizeof ev;
+            blobmsg_add_field(&b, BLOBMSG_TYPE_UNSPEC, name.c_str(), &ev, len);
+        }
+        ubus_event_handle(nullptr, nullptr, w[1] == "-" ? nullptr : w[1].c_str(), w[1] == "-" ? nullptr : b.head);
+        blob_buf_free(&b);
+    }
+
+    void TearDown() override
+    {
+        free(ch_stat);
+        ch_stat = nullptr;
+        slot_num = 0;
+        DaemonTest::TearDown();
+    }
+
     void input(const std::vector<std::string> &w)
     {
         settle();
@@ -117,11 +153,14 @@ protected:
         log_seen_ = log_lines().size();
         CAPWAP_MODEL_SLOT_NUM = slots_.data();
         capture_stdout();  // no test assertion while it runs: its report would be captured
-        const int rc = w[0] == "sta" ? sta(w) : (lib(w), 0);
-        std::istringstream out(stdout_text());
+        const int rc = w[0] == "sta" ? sta(w) : w[0] == "lib" ? (lib(w), 0) : (bus(w), 0);
+        const std::string text = stdout_text();
         EXPECT_EQ(0, rc);
+        std::istringstream out(text);
         for (std::string l; std::getline(out, l);)
             left_["out"].push_back(l);
+        if (!text.empty() && text.back() != '\n')
+            left_["out"].back() += "\\c";  // no line end
         for (const std::string &l : take_trace())
             left_[">"].push_back(l);
         for (const std::string &l : take_commands())
@@ -145,7 +184,7 @@ protected:
             slots_ = w[1];
         } else if (w[0] == "conf") {
             write_wlan_conf(std::stoi(w[1]), transcript::words(rest.substr(rest.find(' ') + 1))[0]);
-        } else if (w[0] == "sta" || w[0] == "lib") {
+        } else if (w[0] == "sta" || w[0] == "lib" || w[0] == "bus") {
             input(w);
         } else if (w[0] == "db") {
             EXPECT_EQ(w.size() > 4 ? transcript::expand(w[4]) : "", db_get(w[1], w[2], w[3]));

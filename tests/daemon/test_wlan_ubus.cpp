@@ -1,5 +1,5 @@
-// Bus intake: the wifi manager's events as the bus library hands them over,
-// and the interface-name parser.
+// Bus intake: channel events and the radio records they update, and the
+// interface-name parser (station events: events.txt).
 #include <stdlib.h>
 #include <string.h>
 
@@ -12,7 +12,6 @@
 namespace {
 
 const unsigned char kSta[6] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
-const char *kKey = "10:20:30:40:50:60";
 
 hvUMAC_event_msg_t record(const char *ifname)
 {
@@ -67,31 +66,6 @@ protected:
     }
 };
 
-TEST_F(Intake, StationEvents)
-{
-    capture_stdout();
-    Message().add("sta_ip", record("wlan-1-2")).add("sta_authorized", record("wlan-1-2"))
-        .deliver("sta_authorized");
-    EXPECT_EQ("ubus event handler, method=sta_authorized\n", stdout_text());
-    EXPECT_EQ((Lines{"dbctl -t " + sta_table_ + " -i " + kKey,
-                     "dbctl -t " + sta_table_ + " -k " + kKey +
-                         " -f SECURITY -s WPA2-PSK -f AUTHENTICATION -s 1 -f VID -s 30"}),
-              take_trace());
-    EXPECT_TRUE(fake_sta::published.empty());
-
-    // A radio beyond the model's slots is dropped without a word.
-    capture_stdout();
-    Message().add("sta_authorized", record("wlan-3-1")).deliver("sta_authorized");
-    EXPECT_EQ("ubus event handler, method=sta_authorized\n", stdout_text());
-    EXPECT_TRUE(take_trace().empty());
-
-    // A station's IP has no slot check; it is published with its address.
-    Message().add("sta_ip", record("wlan-9-1")).deliver("sta_ip");
-    ASSERT_EQ(1u, fake_sta::published.size());
-    EXPECT_EQ(0, memcmp(fake_sta::published[0].info.mac, kSta, 6));
-    EXPECT_EQ(0, memcmp(&fake_sta::published[0].info.ipAddr, "\x0a\x00\x00\x07", 4));
-}
-
 TEST_F(Intake, ChannelChangeUpdatesOneSlot)
 {
     capwapWlanStatis_t before[2];
@@ -122,48 +96,6 @@ TEST_F(Intake, ChannelChangeUpdatesOneSlot)
     Message().add("channel_changed", record("wlan-3-1")).deliver("channel_changed");
     EXPECT_EQ(std::string::npos, stdout_text().find("ifi_name"));
     EXPECT_EQ(0, memcmp(before, ch_stat, sizeof before));
-    EXPECT_TRUE(take_trace().empty());
-}
-
-TEST_F(Intake, BadRecordsAreDroppedWithTheirMessages)
-{
-    capture_stdout();
-    // Too short to hold a record.
-    Message().add("sta_authorized", "wlan-1-1", 9).deliver("sta_authorized");
-    // Interface names that are not of the three-piece form.
-    Message().add("sta_authorized", record("wlan-1")).deliver("sta_authorized");
-    Message().add("sta_ip", record("")).deliver("sta_ip");
-    Message().add("channel_changed", record("wlan")).deliver("channel_changed");
-    // Not terminated inside its 16 bytes.
-    hvUMAC_event_msg_t ev = record("wlan-1-1");
-    memset(ev.ifname, '1', sizeof ev.ifname);
-    memcpy(ev.ifname, "wlan-1-", 7);
-    Message().add("sta_authorized", ev).deliver("sta_authorized");
-    // Three pieces, but unsafe to store.
-    Message().add("sta_authorized", record("wlan-1-1;ls")).deliver("sta_authorized");
-    const std::string out = stdout_text();
-    EXPECT_EQ("ubus event handler, method=sta_authorized\n"
-              "in ubus_event_handle, event record of 9 bytes is too short, dropped\n"
-              "ubus event handler, method=sta_authorized\n"
-              "in ubus_event_handle, invalid interface name\n"
-              "ubus event handler, method=sta_ip\n"
-              "in ubus_event_handle,ifi_name is NULL !!!"
-              "ubus event handler, method=channel_changed\n"
-              "in ubus_event_handle, ifi_name is NULL\n"
-              "ubus event handler, method=sta_authorized\n"
-              "in ubus_event_handle, invalid interface name\n"
-              "ubus event handler, method=sta_authorized\n"
-              "sta event 5 with an invalid interface name, dropped\n",
-              out);
-
-    // Messages without an attribute acted on.
-    capture_stdout();
-    Message().add("sta_join", record("wlan-1-1")).deliver("sta_join");
-    Message().deliver("sta_ip");
-    ubus_event_handle(nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ("ubus event handler, method=sta_join\nubus event handler, method=sta_ip\n"
-              "ubus event handler, method=\n",
-              stdout_text());
     EXPECT_TRUE(take_trace().empty());
 }
 
