@@ -7,11 +7,17 @@
 //   match TABLE KEY FIELD REGEX    the field matches REGEX
 //   keys TABLE FIELD KEY...        the keys holding FIELD, in order
 //   lines FILE N[+] TEXT           N (at least N) lines of a state file hold TEXT
+//   pass N                         run N collection passes
+//   exec COMMAND => TEXT           a command inside the access point prints TEXT
+//                                  (\n a line end; ~TEXT: holds it; /REGEX)
 //   probe PROGRAM ARGS             run a test program of the build tree inside
 //                                  the access point, its database commands
 //                                  traced to probe.trace
 // "$AP" stands for the scenario's access point MAC; "#" starts a comment.
+// Every case also checks that the bus inside is reachable from the host.
 #include "sim_harness.h"
+
+#include "../common/transcript.h"
 
 #include <dirent.h>
 
@@ -88,22 +94,33 @@ void play_case(const std::string &dir, const std::string &name)
     e2e::run("rm -rf " + e2e::q(ap.state()));  // nothing of an earlier run
     ASSERT_EQ(ap.start("", &out), 0) << out;
     ASSERT_TRUE(ap.daemon_built());
-    std::ifstream expect(dir + "/" + name + ".expect");
-    int n = 0;
-    for (std::string line; std::getline(expect, line);) {
-        ++n;
-        for (size_t p = line.find("$AP"); p != std::string::npos; p = line.find("$AP"))
-            line.replace(p, 3, mac);
-        if (line.empty() || line[0] == '#')
-            continue;
-        SCOPED_TRACE(name + ".expect:" + std::to_string(n) + ": " + line);
-        if (line == "debug")
+    // The bus inside is reachable from the host through the state folder's socket.
+    const std::string tools = ap.file("tools"), launcher = "sh " + e2e::q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim");
+    const size_t at_ubus = tools.find("UBUS='") + 6;
+    const std::string ubus = tools.substr(at_ubus, tools.find('\'', at_ubus) - at_ubus);
+    EXPECT_TRUE(ubus.empty() || e2e::run(e2e::q(ubus) + " -s " + e2e::q(ap.state() + "/run/ubus/ubus.sock") +
+                                         " send host_probe '{}'") == 0);
+    transcript::play("e2e/cases/" + name + ".expect", {{"$AP", mac}}, [&](const std::string &line) {
+        if (line == "debug") {
             std::ofstream(ap.state() + "/tmp/wlan_module_debug").close();
-        else if (line.rfind("step ", 0) == 0)
+        } else if (line.rfind("step ", 0) == 0) {
             ASSERT_EQ(ap.play(std::stoi(line.substr(5)), &out), 0) << out;
-        else
+        } else if (line.rfind("pass ", 0) == 0) {
+            ASSERT_EQ(ap.pass(std::stoi(line.substr(5))), 0);
+        } else if (line.rfind("exec ", 0) == 0) {  // exec COMMAND => TEXT, ~TEXT (holds it) or /REGEX
+            const size_t arrow = line.find(" => ");
+            e2e::run(launcher + " exec " + e2e::q(ap.state()) + " /bin/sh -c " + e2e::q(line.substr(5, arrow - 5)), &out);
+            const std::string want = transcript::unescape(line.substr(arrow + 4));
+            if (want[0] == '~')
+                EXPECT_NE(out.find(want.substr(1)), std::string::npos) << out;
+            else if (want[0] == '/')
+                EXPECT_TRUE(std::regex_match(out, std::regex(want.substr(1)))) << out;
+            else
+                EXPECT_EQ(out, want);
+        } else {
             check(ap, line);
-    }
+        }
+    });
     EXPECT_TRUE(ap.daemon_clean());
     EXPECT_EQ(ap.stop(), 0);
 }
