@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@ extern "C" {
 #include <map>
 #include <set>
 
+#include "../common/proc.h"
 #include "../common/transcript.h"
 #include "collection_fakes.h"
 #include "conf_init.h"
@@ -32,7 +32,6 @@ extern "C" {
 #include "wlan_hvd.h"
 #include "wlan_periodic.h"
 
-extern char **environ;
 
 namespace {
 
@@ -81,15 +80,8 @@ public:
     {
         g_events.clear();
         const char *bin = getenv("RRM_BINARY_DIR");
-        std::string ubusd = std::string(bin != nullptr ? bin : ".") + "/platform/ubus/ubusd";
-        std::string log = dir + "/ubusd.log";
-        char *argv[] = {ubusd.data(), const_cast<char *>("-s"), sock_.data(), nullptr};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (access(ubusd.c_str(), X_OK) != 0 || posix_spawn(&pid_, ubusd.c_str(), &fa, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        const std::string ubusd = std::string(bin != nullptr ? bin : ".") + "/platform/ubus/ubusd";
+        pid_ = access(ubusd.c_str(), X_OK) == 0 ? proc::spawn({ubusd, "-s", sock_}, "", dir + "/ubusd.log") : -1;
         for (int i = 0; i < 200 && pid_ > 0 && ctx_ == nullptr; ++i) {
             if ((ctx_ = ubus_connect(sock_.c_str())) == nullptr)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -104,10 +96,8 @@ public:
     {
         if (ctx_ != nullptr)
             ubus_free(ctx_);
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0 && kill(pid_, SIGTERM) == 0)
+            proc::wait_exit(pid_);
     }
     bool ready() const { return ctx_ != nullptr; }
     const char *path() const { return sock_.c_str(); }

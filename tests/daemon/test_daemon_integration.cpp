@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/proc.h"
 #include "parser_module.h"
 #include "wlan_event.h"
 
@@ -35,29 +36,8 @@ namespace {
 const char *kApMac = "00:11:22:33:44:55";
 const char *kBusSocket = "/var/run/ubus/ubus.sock";
 
-std::string env_or_empty(const char *name)
-{
-    const char *v = getenv(name);
-    return v != nullptr ? v : "";
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool wait_for(const std::function<bool()> &done, int timeout_ms = 10000)
-{
-    for (int waited = 0; waited < timeout_ms; waited += 20) {
-        if (done())
-            return true;
-        usleep(20 * 1000);
-    }
-    return done();
-}
+using proc::slurp;
+using proc::wait_for;
 
 class DaemonRun : public ::testing::Test {
 protected:
@@ -71,8 +51,8 @@ protected:
         ASSERT_EQ(0, mount("rrmtest", "/run", "tmpfs", 0, "mode=0755")) << strerror(errno);
         ASSERT_EQ(0, mkdir("/run/ubus", 0755));
 
-        bin_ = env_or_empty("RRM_BINARY_DIR");
-        ASSERT_FALSE(bin_.empty()) << "RRM_BINARY_DIR not set";
+        ASSERT_NE(nullptr, getenv("RRM_BINARY_DIR"));
+        bin_ = getenv("RRM_BINARY_DIR");
         char tmpl[] = "/tmp/rrmitXXXXXX";
         ASSERT_NE(nullptr, mkdtemp(tmpl));
         dir_ = tmpl;
@@ -104,41 +84,16 @@ protected:
     // output beside it (".err"); returns its pid.
     pid_t start(const std::vector<std::string> &argv, const std::string &out_file)
     {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open((out_file + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0 && err >= 0) {
-                dup2(fd, 1);
-                dup2(err, 2);
-                close(fd);
-                close(err);
-            }
-            std::vector<char *> args;
-            for (const std::string &a : argv)
-                args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        pids_.push_back(pid);
-        return pid;
+        pids_.push_back(proc::spawn(argv, out_file, out_file + ".err"));
+        return pids_.back();
     }
 
     // Runs a program to its end; returns its exit status (-1 if signalled).
-    int run(const std::vector<std::string> &argv, const std::string &out_file,
-            int timeout_ms = 20000)
+    int run(const std::vector<std::string> &argv, const std::string &out_file)
     {
-        pid_t pid = start(argv, out_file);
-        int status = 0;
-        bool ended = wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms);
+        const int rc = proc::wait_exit(start(argv, out_file));
         pids_.pop_back();
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -2;
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return rc;
     }
 
     void start_bus()
@@ -240,7 +195,7 @@ TEST_F(DaemonRun, StartUpRefusals)
 {
     // A failed start-up ends the process at once, leaving what it had made
     // to the system; that is no leak to report.
-    const std::string asan = env_or_empty("ASAN_OPTIONS");
+    const std::string asan = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
     setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
 
     // No argument, or not a MAC address: usage and a non-zero status.

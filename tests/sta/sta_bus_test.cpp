@@ -28,6 +28,7 @@ extern "C" {
 #include <libubus.h>
 }
 
+#include "../common/proc.h"
 #include "sta_lib_ext.h"
 
 namespace {
@@ -131,11 +132,7 @@ protected:
     {
         unlink(socket_.c_str());
         std::string ubusd = build_dir() + "/platform/ubus/ubusd";
-        bus_ = fork();
-        if (bus_ == 0) {
-            execl(ubusd.c_str(), ubusd.c_str(), "-s", socket_.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
+        bus_ = proc::spawn({ubusd, "-s", socket_});
         ASSERT_GT(bus_, 0);
         // Ready once a client can connect.
         for (int i = 0; i < 100; ++i) {
