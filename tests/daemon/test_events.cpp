@@ -130,6 +130,15 @@ protected:
             ev.u.sta_info.vid = static_cast<uint16_t>(std::stoul(field("vid")));
             put(ev.u.sta_info.security, field("security", ""));
             inet_pton(AF_INET, field("addr", "0.0.0.0").c_str(), &ev.u.sta_info.ipaddr);
+            if (!field("channel", "").empty()) {  // a channel event's fields
+                hvUMAC_nl_interface_info_t &v = ev.u.vap_info;
+                v.channel = static_cast<decltype(v.channel)>(std::stol(field("channel")));
+                v.cw_extoffset = static_cast<decltype(v.cw_extoffset)>(std::stol(field("offset")));
+                v.vht_ch_freq = static_cast<decltype(v.vht_ch_freq)>(std::stol(field("vht1")));
+                v.vht_ch_freq2 = static_cast<decltype(v.vht_ch_freq2)>(std::stol(field("vht2")));
+                v.band_id = static_cast<decltype(v.band_id)>(std::stol(field("vapband")));
+                v.ch_width = static_cast<decltype(v.ch_width)>(std::stol(field("width")));
+            }
             const unsigned len = value[0] == '#' ? std::stoul(value.substr(1)) : sizeof ev;
             blobmsg_add_field(&b, BLOBMSG_TYPE_UNSPEC, name.c_str(), &ev, len);
         }
@@ -197,6 +206,15 @@ protected:
             inet_pton(AF_INET, w[1].c_str(), &want.info.ipAddr);
             want.info.type = STA_IP;
             EXPECT_EQ(0, memcmp(&want, &fake_sta::published[0], sizeof want));
+        } else if (w[0] == "env") {
+            setenv(w[1].c_str(), w[2].c_str(), 1);
+        } else if (w[0] == "chan") {  // a slot's channel record
+            ASSERT_NE(nullptr, ch_stat);
+            const capwapWlanStatis_t &c = ch_stat[std::stoi(w[1])];
+            EXPECT_EQ(rest.substr(rest.find(' ') + 1),
+                      std::to_string(c.dcsChann) + " " + std::to_string(c.extOffset) + " " + std::to_string(c.vht_ch_freq) +
+                          " " + std::to_string(c.vht_ch_freq2) + " " + std::to_string(c.hvUmacBandId) + " " +
+                          std::to_string(c.ch_width));
         } else if (w[0] == "published") {
             EXPECT_EQ(std::stoul(w[1]), fake_sta::published.size());
         } else if (w[0] == ">" || w[0] == "$" || w[0] == "out" || w[0] == "log") {
