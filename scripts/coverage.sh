@@ -19,7 +19,7 @@ fi
 # Each folder's figures come from its own objects' data.
 printf '%-12s %8s %8s\n' folder lines branches
 for d in rrm capwap_cli platform; do
-    gcovr -r . -f "$d/" --exclude-unreachable-branches --exclude-throw-branches \
-        --print-summary -o /dev/null "$B/$d" 2>/dev/null |
+    gcovr -r . -f "$d/" --exclude-unreachable-branches --exclude-throw-branches --gcov-ignore-parse-errors \
+        --print-summary -o "$B/coverage-$d.txt" "$B/$d" 2>/dev/null |
         awk -v d="$d" '/^lines:/{l=$2} /^branches:/{b=$2} END{printf "%-12s %8s %8s\n", d, l, b}'
 done
