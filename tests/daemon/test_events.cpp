@@ -1,8 +1,10 @@
 // The recorder (sta_event_process), the station-library callback
-// (sta_evt_proc) and the bus intake (ubus_event_handle) played from a transcript, events.txt: each input and the
+// (sta_evt_proc), the bus intake (ubus_event_handle) and the kernel channel's
+// read callback (wlan_action_hvd) played from a transcript, events.txt: each input and the
 // database commands, shell commands, common-log lines, printed lines and
 // records it leaves behind.
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <string.h>
 
 #include <deque>
@@ -14,7 +16,9 @@
 #include "daemon_fixture.h"
 #include "fake_sta_lib.h"
 #include "wlan.h"
+#include "wlan_hvd_netlink.h"
 #include "wlan_ubus.h"
+#include "../netlink/netlink_msgs.h"
 
 namespace {
 
@@ -146,6 +150,44 @@ protected:
         blob_buf_free(&b);
     }
 
+    // A kernel event datagram to the netlink channel's read callback, with
+    // the slot records: "chan" (fields channel, offset, vht1, vht2), "ip"
+    // (mac, addr; skip=N: the address N bytes further in, as its header
+    // says) or "ssid".
+    void nl(const std::vector<std::string> &w)
+    {
+        if (ch_stat == nullptr) {
+            setenv("HVKIT_SLOT_NUM", "2", 1);
+            slot_num = 2;
+            ch_stat = init_ch_stat(2);
+        }
+        oxwlan_event ev = nlmsg::event(OXWE_INFO | OXWE_INFO_SSID);
+        nlmsg::Bytes extra;
+        if (w[1] == "chan") {
+            ev = nlmsg::channel_event(static_cast<uint8_t>(std::stoi(field("channel"))),
+                                      static_cast<int8_t>(std::stoi(field("offset"))),
+                                      static_cast<uint8_t>(std::stoi(field("vht1"))),
+                                      static_cast<uint8_t>(std::stoi(field("vht2"))));
+        } else if (w[1] == "ip") {
+            uint8_t mac[6];
+            put_mac(mac, field("mac", "00:00:00:00:00:00"));
+            ev = nlmsg::sta_ip_event(mac);
+            const size_t skip = std::stoul(field("skip"));
+            ev.data.hdr.len = static_cast<uint16_t>(ev.data.hdr.len + skip);
+            extra.assign(skip + 4, 0xee);
+            inet_pton(AF_INET, field("addr", "0.0.0.0").c_str(), extra.data() + skip);
+        } else {
+            memset(&ev.data.u, 0x5a, sizeof ev.data.u);  // the payload is not read
+        }
+        const nlmsg::Bytes d = nlmsg::event_message(w[2], ev, extra);
+        int sp[2];
+        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sp));
+        ASSERT_EQ(static_cast<ssize_t>(d.size()), send(sp[1], d.data(), d.size(), 0));
+        wlan_action_hvd(sp[0], 1, ch_stat);
+        close(sp[0]);
+        close(sp[1]);
+    }
+
     void TearDown() override
     {
         free(ch_stat);
@@ -162,7 +204,7 @@ protected:
         log_seen_ = log_lines().size();
         CAPWAP_MODEL_SLOT_NUM = slots_.data();
         capture_stdout();  // no test assertion while it runs: its report would be captured
-        const int rc = w[0] == "sta" ? sta(w) : w[0] == "lib" ? (lib(w), 0) : (bus(w), 0);
+        const int rc = w[0] == "sta" ? sta(w) : w[0] == "lib" ? (lib(w), 0) : w[0] == "bus" ? (bus(w), 0) : (nl(w), 0);
         const std::string text = stdout_text();
         EXPECT_EQ(0, rc);
         std::istringstream out(text);
@@ -193,7 +235,7 @@ protected:
             slots_ = w[1];
         } else if (w[0] == "conf") {
             write_wlan_conf(std::stoi(w[1]), transcript::words(rest.substr(rest.find(' ') + 1))[0]);
-        } else if (w[0] == "sta" || w[0] == "lib" || w[0] == "bus") {
+        } else if (w[0] == "sta" || w[0] == "lib" || w[0] == "bus" || w[0] == "nl") {
             input(w);
         } else if (w[0] == "db") {
             EXPECT_EQ(w.size() > 4 ? transcript::expand(w[4]) : "", db_get(w[1], w[2], w[3]));
