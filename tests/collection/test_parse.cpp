@@ -3,9 +3,12 @@
 
 #include <string.h>
 
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "../common/transcript.h"
 #include "wlan_hvd_parse.h"
 
 namespace {
@@ -17,74 +20,50 @@ staInfo_t blank()
     return s;
 }
 
-TEST(ListingLine, ColumnsUpToTheFirstUnreadableOneAndTextsCutToTheirFields)
+// The cases of parse.txt.
+TEST(TextRules, Table)
 {
-    const std::string T(40, 'T'), R(40, 'R'), B(40, 'B'), F(40, 'F');
-    struct Case {
-        std::string line;
-        int count, channel;
-        std::string tx_rate, rx_rate;
-        int rssi;
-        unsigned long long tx, rx;
-        std::string bandcap, features;
-    } cases[] = {
-        {"aa:bb:cc:dd:ee:01 1 36 866M 780M 45 0 0 123456789012 987654321 HE80 x 11ax extra words\n", 8, 36, "866M",
-         "780M", 45, 123456789012ULL, 987654321, "HE80", "ax"},
-        // Column 6 is not a number: channel and rates are read, the rest stays.
-        {"m 1 6 54M 48M weak 0 0 10 20 HT20 x 11n\n", 3, 6, "54M", "48M", 0, 0, 0, "", ""},
-        // Column 13 without its leading "11", or just "11": no features.
-        {"m 1 6 54M 48M 30 0 0 10 20 HT20 x ac\n", 7, 6, "54M", "48M", 30, 10, 20, "HT20", ""},
-        {"m 1 6 54M 48M 30 0 0 10 20 HT20 x 11\n", 7, 6, "54M", "48M", 30, 10, 20, "HT20", ""},
-        {"m 1\n", 0, 0, "", "", 0, 0, 0, "", ""},
-        {"", 0, 0, "", "", 0, 0, 0, "", ""},
-        // Over-long words are cut, terminated, and do not shift the columns.
-        {"m 1 11 " + T + " " + R + " 50 0 0 1 2 " + B + " x 11" + F + "\n", 8, 11, T.substr(0, 10), R.substr(0, 10),
-         50, 1, 2, B.substr(0, 16), F.substr(0, 15)},
+    const std::regex repeat("(.)\\*([0-9]+)");
+    auto expand = [&](std::string t) {
+        std::smatch m;
+        while (std::regex_search(t, m, repeat))
+            t.replace(m.position(0), m.length(0), std::stoul(m[2].str()), m[1].str()[0]);
+        return transcript::unescape(t);
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.line);
-        staInfo_t s = blank();
-        if (c.count == 8)
-            memset(s.rxRate, 'Z', sizeof s.rxRate);  // must be overwritten, terminated
-        EXPECT_EQ(hvd_parse_sta_line(c.line.c_str(), &s), c.count);
-        EXPECT_EQ(s.channel, c.channel);
-        if (c.count > 0) {
-            EXPECT_EQ(std::string(s.txRate), c.tx_rate);
-            EXPECT_EQ(std::string(s.rxRate), c.rx_rate);
+    transcript::play("collection/parse.txt", {}, [&](const std::string &line) {
+        const std::string verb = line.substr(0, line.find(' '));
+        const size_t arrow = line.find(" => ", verb.size());
+        const std::string in = expand(line.substr(verb.size() + 1, arrow - verb.size() - 1));
+        const std::string want = expand(line.substr(arrow + 4));
+        std::string got;
+        if (verb == "listing") {
+            staInfo_t s = blank();
+            if (want.rfind("8|", 0) == 0)
+                memset(s.rxRate, 'Z', sizeof s.rxRate);  // must be overwritten, terminated
+            const int n = hvd_parse_sta_line(in.c_str(), &s);
+            for (const std::string &f : {std::to_string(n), std::to_string(s.channel), std::string(s.txRate),
+                                         std::string(s.rxRate), std::to_string(s.sigRSSI), std::to_string(s.tx),
+                                         std::to_string(s.rx), std::string(s.bandcap), std::string(s.dot11Features)})
+                got += (got.empty() ? "" : "|") + f;
+        } else if (verb == "err_rate") {
+            const size_t sp = in.find(' ');
+            got = std::to_string(hvd_err_rate(static_cast<uint32_t>(std::stoul(in.substr(0, sp))),
+                                              std::stof(in.substr(sp + 1))));
+        } else {
+            const std::map<std::string, bool (*)(const char *)> ok = {
+                {"ifname", hvd_ifname_ok}, {"mac", hvd_mac_ok}, {"tool", hvd_tool_ok}};
+            got = ok.at(verb)(in == "NULL" ? nullptr : in.c_str()) ? "1" : "0";
         }
-        EXPECT_EQ(s.sigRSSI, c.rssi);
-        EXPECT_EQ(s.tx, c.tx);
-        EXPECT_EQ(s.rx, c.rx);
-        EXPECT_EQ(std::string(s.bandcap), c.bandcap);
-        EXPECT_EQ(std::string(s.dot11Features), c.features);
-    }
+        EXPECT_EQ(got, want);
+    });
 }
 
-TEST(CommandWords, OnlySafeTextsMayStandOnACommandLine)
+TEST(CommandWords, ALineThatDoesNotFitIsNotLeftCutShort)
 {
-    struct Case {
-        bool (*ok)(const char *);
-        const char *text;
-        bool expected;
-    } cases[] = {
-        {hvd_ifname_ok, "wlan-1-1", true},       {hvd_ifname_ok, "  wds-1-9", true},
-        {hvd_ifname_ok, "wlan-1-1.10", true},    {hvd_ifname_ok, "", false},
-        {hvd_ifname_ok, "   ", false},           {hvd_ifname_ok, "wlan;reboot", false},
-        {hvd_ifname_ok, "wlan-1-1 x", false},    {hvd_ifname_ok, "$(id)", false},
-        {hvd_ifname_ok, "wlan-1-1\n", false},    {hvd_ifname_ok, "a-very-long-name-1", false},
-        {hvd_ifname_ok, nullptr, false},         {hvd_mac_ok, "aa:bb:cc:dd:ee:ff", true},
-        {hvd_mac_ok, "aa:bb\" ; rm -rf / ; \"", false}, {hvd_mac_ok, "", false},
-        {hvd_tool_ok, "wlanconfig", true},       {hvd_tool_ok, "/usr/sbin/iwpriv", true},
-        {hvd_tool_ok, "LD_LIBRARY_PATH=/opt/lib iwpriv", true}, {hvd_tool_ok, "", false},
-        {hvd_ifname_ok, " --help", false},       {hvd_mac_ok, "-aa", false},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(c.ok(c.text), c.expected) << (c.text != nullptr ? c.text : "(null)");
-
     char buf[8];
     EXPECT_TRUE(hvd_format(buf, sizeof buf, "%s", "1234567"));
     EXPECT_FALSE(hvd_format(buf, sizeof buf, "%s", "12345678"));
-    EXPECT_STREQ(buf, "") << "a line that does not fit is not left cut short";
+    EXPECT_STREQ(buf, "");
 }
 
 void apply(void (*fn)(char *, staInfo_t *, bool *), std::vector<std::string> lines, staInfo_t *s, bool *err)
@@ -185,18 +164,6 @@ TEST(NetDev, SkipsSubInterfacesAndKeepsValuesALineDoesNotSupply)
     // No ":" at all still counts, with nothing replaced.
     EXPECT_TRUE(hvd_netdev_line("wlan-1-3 garbage", 1, &v));
     EXPECT_EQ(v.rx_bytes, 7u);
-}
-
-TEST(ErrorRate, IsWholePercentOfFramesPlusErrorsNeverNegative)
-{
-    struct Case {
-        uint32_t frames;
-        float errors;
-        uint32_t rate;
-    } cases[] = {{900, 100.0f, 10}, {1, 3.0f, 75}, {1000, 10.0f, 0}, {0, 50.0f, 0},
-                 {10, 0.0f, 0},      {5, -10.0f, 0}, {10, -5.0f, 0},  {1, 1e30f, 100}};
-    for (const Case &c : cases)
-        EXPECT_EQ(hvd_err_rate(c.frames, c.errors), c.rate) << c.frames << " frames, " << c.errors << " errors";
 }
 
 // A listing kept for a pass answers every station as reading the stream

@@ -3,12 +3,12 @@
 #include <string.h>
 
 namespace fake_sta {
-std::vector<sta_module_msg> notified;
-int check_calls = 0;
+std::vector<sta_module_msg> published;
+std::vector<std::string> calls;
 void reset()
 {
-    notified.clear();
-    check_calls = 0;
+    published.clear();
+    calls.clear();
 }
 }  // namespace fake_sta
 
@@ -19,18 +19,18 @@ int subscribe_dispatch(sub_info_t *) { return -1; }
 
 int sta_lib_check_ch(void *channel)
 {
-    if (channel == nullptr)
-        ++fake_sta::check_calls;
+    fake_sta::calls.push_back(channel == nullptr ? "check" : "check(channel)");
     return 0;
 }
 
 int sta_lib_notify(sta_module_msg *msg)
 {
+    if (fake_sta::published.size() >= 1024)  // long fuzzing runs publish without end
+        fake_sta::reset();
     sta_module_msg copy;
     memcpy(&copy, msg, sizeof copy);
-    if (fake_sta::notified.size() >= 4096)  // long fuzzing runs
-        fake_sta::notified.clear();
-    fake_sta::notified.push_back(copy);
+    fake_sta::published.push_back(copy);
+    fake_sta::calls.push_back("notify");
     return 0;
 }
 

@@ -1,8 +1,9 @@
-// The station-event library's four calls, answered in-process so the unit
-// tests see every message the daemon publishes.
+// The station-event library answered in-process, so that the tests see every
+// message the daemon publishes and the order of the library calls.
 #ifndef TESTS_DAEMON_FAKE_STA_LIB_H
 #define TESTS_DAEMON_FAKE_STA_LIB_H
 
+#include <string>
 #include <vector>
 
 #include "sta.h"
@@ -10,10 +11,9 @@
 namespace fake_sta {
 
 // Messages handed to sta_lib_notify, in order.
-extern std::vector<sta_module_msg> notified;
-// Calls of sta_lib_check_ch, with a null channel each time.
-extern int check_calls;
-
+extern std::vector<sta_module_msg> published;
+// "check" and "notify" in the order the library was called.
+extern std::vector<std::string> calls;
 void reset();
 
 }  // namespace fake_sta

@@ -2,6 +2,8 @@
 // of a roam's events, and the wifi manager's records byte by byte.
 #include "scenario.h"
 
+#include "../common/transcript.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -22,46 +24,19 @@ const char *kHeader =
 
 TEST(Scenario, BadLinesAreRefusedWithTheirNumberAndReason)
 {
-    struct Case {
-        std::string text;
-        int line;
-        const char *reason_part;
-    } cases[] = {
-        {"frobnicate 1\n", 6, "unknown directive 'frobnicate'"},
-        {"vap wlan-1-2 02:00:00:00:00:1 up\n", 6, "bad VAP MAC address"},
-        {"vap wlan-1-2;rm 02:00:00:00:00:12 up\n", 6, "bad interface name"},
-        {"vap wlan-1-2 02:00:00:00:00:12 sideways\n", 6, "up or down"},
-        {"vap wlan-1-2 02:00:00:00:00:12 up colour=red\n", 6, "unknown option 'colour'"},
-        {"assoc 3c:00:00:00:00:01 wlan-1-1\n", 6, "start a step first"},
-        {"step 0:10 a\nstep 0:05 b\n", 7, "goes back"},
-        {"step 1:75 a\n", 6, "bad time"},
-        {"step soon a\n", 6, "bad time"},
-        {"step 0 a\nvap wlan-1-3 02:00:00:00:00:13 up\n", 7, "before the first step"},
-        {"step 0 a\nroam 3c:00:00:00:00:01 wlan-1-1\n", 7, "has not associated"},
-        {"step 0 a\nleave 3c:00:00:00:00:01\n", 7, "has not appeared"},
-        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1 band=7g\n", 7, "band"},
-        {"step 0 a\nip 3c:00:00:00:00:01 wlan-1-1 10.0.0.256\n", 7, "bad IPv4"},
-        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1 rssi=loud\n", 7, "rssi"},
-        {"step 0 a\nlink wlan-9-9 up\n", 7, "no VAP named"},
-        {"step 0 a\npass 0\n", 7, "pass"},
-        {"conf 1 SSID_1_NAME=\"open\n", 6, "unterminated double quote"},
-        {"conf 1 BAD-KEY=\"x\"\n", 6, "bad key"},
-        {"ap 02:00:00:00:00:02\n", 6, "given twice"},
-        {"slots 17\n", 6, "slots"},
-        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1 ssid=" + std::string(33, 'x') + "\n", 7,
-         "ssid"},
-        {"slots 1\n", 0, "no 'ap <mac>'"},  // the only case without the header
-    };
-    for (const Case &c : cases) {
-        std::string text = (c.line > 0 ? kHeader : "") + c.text;
+    transcript::play("e2e/bad-scenarios.txt", {}, [](const std::string &line) {
+        const size_t bar = line.find(" | "), bar2 = line.find(" | ", bar + 3);
+        const int at = std::stoi(line.substr(0, bar));
+        const std::string reason = line.substr(bar + 3, bar2 - bar - 3);
+        const std::string text = (at > 0 ? kHeader : "") + transcript::unescape(line.substr(bar2 + 3));
         sim::ScenarioError err;
-        EXPECT_FALSE(sim::compile_scenario(text, &err).has_value()) << text;
-        EXPECT_EQ(err.line, c.line) << text;
-        EXPECT_NE(err.reason.find(c.reason_part), std::string::npos) << text << " -> " << err.reason;
-    }
+        EXPECT_FALSE(sim::compile_scenario(text, &err).has_value());
+        EXPECT_EQ(err.line, at);
+        EXPECT_NE(err.reason.find(reason), std::string::npos) << err.reason;
+    });
 }
 
-// The order of a roam's events is checked end to end (tests/e2e/events_test).
+// The order of a roam's events is checked end to end (tests/e2e/cases/events.*).
 TEST(Scenario, MacsAreCanonicalQuotedTextsKeptAndClocksChecked)
 {
     sim::ScenarioError err;

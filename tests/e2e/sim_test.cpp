@@ -1,6 +1,6 @@
-// The simulated access point itself: what its tools do beyond the daemon's
-// collection pass (checked in tests/e2e_collection), bad scenarios and failing
-// services stop everything, and nothing is left on the host afterwards.
+// The simulated access point itself: bad scenarios and failing services stop
+// everything, and nothing is left on the host afterwards (what its tools do:
+// tests/e2e/cases/sim-tools.*).
 #include "sim_harness.h"
 
 #include <cstdlib>
@@ -66,42 +66,6 @@ bool mounted_under(const std::string &path)
         if (line.find(path) != std::string::npos)
             return true;
     return false;
-}
-
-bool is_up(SimAp &ap, const std::string &vap)
-{
-    return strtol(inside(ap, "cat /sys/class/net/" + vap + "/flags").c_str(), nullptr, 16) & 1;
-}
-
-TEST_F(Sim, ToolsFollowTheStepsRefuseUnknownRequestsAndTheBusIsReachable)
-{
-    SimAp ap("sim-tools", kAp);
-    std::string out;
-    ASSERT_EQ(ap.start("", &out), 0) << out;
-    ASSERT_EQ(ap.play(1, &out), 0) << out;
-    EXPECT_FALSE(is_up(ap, "wlan-1-10"));
-    EXPECT_TRUE(is_up(ap, "wlan-2-1"));
-    // a request outside what the tools know is refused, not guessed
-    EXPECT_NE(inside(ap, "wlanconfig 'wlan-1-1;id' list sta limited").find("unsupported"),
-              std::string::npos);
-    EXPECT_NE(inside(ap, "/bin/hvsh -p 110 -e \"show wlan-9-9 config\"").find(" Parse error"),
-              std::string::npos);
-
-    // a link taken down by a later step (a station moving and new counters
-    // are read back by the collection pass in tests/e2e_collection)
-    ASSERT_EQ(ap.play(2, &out), 0) << out;
-    ASSERT_EQ(ap.pass(), 0);
-    EXPECT_EQ(inside(ap, "/lib/wifi/get_active_vap_list"), "wlan-1-1\nwds-1-9\n");
-    EXPECT_FALSE(is_up(ap, "wlan-2-1"));
-
-    // the bus inside is reachable from the host through the state folder's socket
-    std::string tools = ap.file("tools");
-    size_t at = tools.find("UBUS='");
-    ASSERT_NE(at, std::string::npos);
-    std::string ubus = tools.substr(at + 6, tools.find('\'', at + 6) - at - 6);
-    EXPECT_TRUE(ubus.empty() || e2e::run(q(ubus) + " -s " + q(ap.state() + "/run/ubus/ubus.sock") +
-                                         " send host_probe '{}'") == 0);
-    EXPECT_EQ(ap.stop(), 0);
 }
 
 TEST_F(Sim, RefusedStartLeavesNothingAndNeverTouchesAForeignFolder)

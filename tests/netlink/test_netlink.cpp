@@ -1,8 +1,9 @@
 // The kernel event channel over a datagram socket pair standing in for the
-// kernel's socket: framing checks, dispatch of the event codes, the channel
-// update of the radio records, and the records kept from station-IP and
-// SSID events. Each test has a private status database with its command
-// trace, the developer trace file switched on, two slots and four records.
+// kernel's socket: framing checks, dispatch of the event codes, the slot
+// bounds of channel events, the module, the watcher and start-up (what each
+// event records: tests/daemon/events.txt). Each test has a private status
+// database with its command trace, the developer trace file switched on, two
+// slots and four records.
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -19,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "conf_init.h"
-#include "fake_sta.h"
+#include "../daemon/fake_sta_lib.h"
 #include "netlink_msgs.h"
 #include "parser_module.h"
 #include "wlan.h"
@@ -194,28 +195,6 @@ TEST_F(NetlinkTest, FramingAndDispatch)
     EXPECT_TRUE(take_commands().empty());
 }
 
-TEST_F(NetlinkTest, ChannelWidthFromTheEvent)
-{
-    const struct {
-        int8_t ext;
-        uint8_t vht1, vht2;
-        uint32_t width;
-    } cases[] = {
-        {0, 0, 0, 20}, {0, 42, 155, 20}, {1, 0, 0, 40},   {-1, 0, 9, 40},
-        {-1, 42, 0, 80}, {1, 42, 0, 80}, {1, 50, 114, 160}, {-1, 42, 155, 160},
-    };
-    for (const auto &c : cases) {
-        stat_[0].hvUmacBandId = 2;
-        feed(nlmsg::event_message("wlan-1-3", nlmsg::channel_event(100, c.ext, c.vht1, c.vht2)));
-        // Width, channel, offsets; this path leaves the band alone.
-        const capwapWlanStatis_t &r = stat_[0];
-        EXPECT_EQ(std::tuple(c.width, 100, int(c.ext), int(c.vht1), int(c.vht2), 2),
-                  std::tuple(r.ch_width, int(r.dcsChann), int(r.extOffset), int(r.vht_ch_freq), int(r.vht_ch_freq2), int(r.hvUmacBandId)));
-    }
-    EXPECT_EQ(0, stat_[1].dcsChann);
-    EXPECT_TRUE(take_commands().empty());
-}
-
 TEST_F(NetlinkTest, ChannelEventSlotBounds)
 {
     const oxwlan_event ev = nlmsg::channel_event(149, 1, 155, 0);
@@ -249,51 +228,6 @@ TEST_F(NetlinkTest, ChannelEventSlotBounds)
     slot_num = saved_slots;
     feed(nlmsg::event_message("wlan-4-1", ev));
     EXPECT_EQ(149, stat_[3].dcsChann);
-}
-
-TEST_F(NetlinkTest, StationIpIsRecordedAndPublished)
-{
-    db({"-t", kStaTable, "-i", "aa:bb:cc:dd:ee:01"});
-    feed(nlmsg::event_message("wlan-1-1", nlmsg::sta_ip_event(kSta), {192, 168, 1, 10}));
-    EXPECT_EQ(std::vector<std::string>{"dbctl -t " + kStaTable + " -k aa:bb:cc:dd:ee:01 -f STA_IP_ADDR -s 167880896"},
-              take_commands());
-    EXPECT_EQ("167880896", db({"-t", kStaTable, "-k", "aa:bb:cc:dd:ee:01", "-g", "STA_IP_ADDR"}));
-
-    EXPECT_EQ((std::vector<std::string>{"check", "notify"}), fake_sta::calls);
-    ASSERT_EQ(1u, fake_sta::published.size());
-    sta_module_msg expected;
-    memset(&expected, 0, sizeof expected);
-    expected.op = STA_MODULE_NOTIFY;
-    memcpy(expected.info.mac, kSta, 6);
-    const uint8_t addr[4] = {192, 168, 1, 10};
-    memcpy(&expected.info.ipAddr, addr, 4);
-    expected.info.type = STA_IP;
-    EXPECT_EQ(0, memcmp(&expected, &fake_sta::published[0], sizeof expected));
-    EXPECT_TRUE(take_traces().empty());
-
-    // The address further into the event, as its header says.
-    oxwlan_event later = nlmsg::sta_ip_event(kSta);
-    later.data.hdr.len = sizeof(oxwlan_req_data) + 16;
-    Bytes extra(20, 0xee);
-    extra[16] = 10, extra[17] = 0, extra[18] = 0, extra[19] = 7;
-    feed(nlmsg::event_message("wlan-1-1", later, extra));
-    EXPECT_EQ("117440522", db({"-t", kStaTable, "-k", "aa:bb:cc:dd:ee:01", "-g", "STA_IP_ADDR"}));
-}
-
-// The exact commands are checked in the simulated access point
-// (test_netlink_sim.cpp); here the slot count, read afresh for each event.
-TEST_F(NetlinkTest, SsidEventWritesEveryVapOfEverySlot)
-{
-    oxwlan_event ev = nlmsg::event(OXWE_INFO | OXWE_INFO_SSID);
-    memset(&ev.data.u, 0x5a, sizeof ev.data.u);  // the payload is not read
-    for (auto [slots, count] : {std::pair<const char *, size_t>{"2", 16}, {"0", 0}, {"none", 0}, {"-3", 0}, {"1", 8}}) {
-        CAPWAP_MODEL_SLOT_NUM = const_cast<char *>(slots);
-        feed(nlmsg::event_message("wlan-1-1", ev));
-        std::vector<std::string> cmds = take_commands();
-        ASSERT_EQ(count, cmds.size()) << slots << "\n" << ::testing::PrintToString(cmds);
-        const std::string last = "dbctl -t WLAN-00:11:22:33:44:55 -k SLOT-" + std::to_string(count / 8 - 1) + " -f VAP_7_MAC -s ";
-        EXPECT_TRUE(count == 0 || cmds.back().find(last) == 0) << ::testing::PrintToString(cmds);
-    }
 }
 
 TEST_F(NetlinkTest, ModuleOpenedOnceWhicheverThreadAsksFirst)

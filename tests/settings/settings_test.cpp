@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,37 +30,21 @@ extern "C" char *strdup(const char *s)
 namespace {
 
 struct Expected {
-    const char *name;
-    const char *def;
+    std::string name, def;
 };
 
-// Every setting in application order with its default.
-const Expected kSettings[] = {
-    {"DOT11_ATH_IWPRIV", "iwpriv"},
-    {"PING_CHECK_BIN", "/usr/local/bin/capwap/ping_check.sh"},
-    {"CW_FW_VER_PATH", "/rw/fwversion"},
-    {"DOT11_ATH_WLANCONFIG", "wlanconfig"},
-    {"WIRELESS_PROC_FILE", "/proc/net/wireless"},
-    {"CAPWAP_DISC_OPTION_BACKUP", "/tmp/cw_disc_option.backup"},
-    {"CW_DEBUG_FILE_PATH", "/tmp/cw_dbg_log"},
-    {"CAPWAP_MODEL_PORT_NUM", "1"},
-    {"CAPWAP_MODEL_SLOT_NUM", "1"},
-    {"CAPWAP_NEED_FW_UPDATE", "0"},
-    {"CAPWAP_MODEL_ID", "1b00"},
-    {"CAPWAP_MODEL_NAME", "Ubuntu-PC"},
-    {"CAPWAP_ETH_MAC", "00:11:22:33:44:55"},
-    {"APPLY_CONFIG_FILE_FORMAT", "/tmp/applyConf_%u.tar.bz2"},
-    {"UPDATE_CONFIG_FILE_FORMAT", "/tmp/updateConf_%u.tar.bz2"},
-    {"CCA_MD5_CHECK", "/tmp/cca_md5error"},
-    {"CW_CCA_CONVERTER_PATH", "/var/halvo/capwap/cca_converter.sh"},
-    {"CW_CCA_EXTRACT_PATH", "/usr/local/bin/capwap/cca_extract.sh"},
-    {"CW_CCA_INIT_PATH", "/usr/local/bin/capwap/cca_init.sh"},
-    {"HVSH_CLI_BIN", "/bin/hvsh"},
-    {"DTLS_OPENSSL_CNF", "/usr/local/ssl/openssl.cnf"},
-    {"CAPWAP_MAIN_INTERFACE", "br0"},
-    {"CAPWAP_RX_FW_TEMP_PATH", "/tmp/AP-image"},
-};
-constexpr std::size_t kCount = sizeof(kSettings) / sizeof(kSettings[0]);
+// defaults.txt: every setting in application order with its default.
+const std::vector<Expected> kSettings = [] {
+    std::vector<Expected> out;
+    std::ifstream in(std::string(getenv("RRM_SOURCE_DIR")) + "/tests/settings/defaults.txt");
+    for (std::string name, def; in >> name;)
+        if (name[0] != '#' && in >> def)
+            out.push_back({name, def});
+        else
+            std::getline(in, def);
+    return out;
+}();
+const std::size_t kCount = kSettings.size();
 
 std::vector<__str_initenv__rec *> records()
 {
@@ -77,7 +62,7 @@ protected:
     void SetUp() override
     {
         for (const Expected &e : kSettings)
-            unsetenv(e.name);
+            unsetenv(e.name.c_str());
         for (__str_initenv__rec *r : records())
             defaults_.push_back(*r->store);
     }
@@ -101,8 +86,8 @@ TEST_F(Settings, SectionHoldsEverySettingInOrderWithItsDefault)
     ASSERT_EQ(recs.size(), kCount);
     for (std::size_t i = 0; i < kCount; ++i) {
         SCOPED_TRACE(kSettings[i].name);
-        EXPECT_STREQ(recs[i]->os_env_name, kSettings[i].name);
-        EXPECT_STREQ(*recs[i]->store, kSettings[i].def);
+        EXPECT_EQ(recs[i]->os_env_name, kSettings[i].name);
+        EXPECT_EQ(*recs[i]->store, kSettings[i].def);
     }
     // The records point at the very variables the daemon reads.
     EXPECT_EQ(recs[0]->store, &DOT11_ATH_IWPRIV);
@@ -123,7 +108,7 @@ TEST_F(Settings, NoEnvironmentKeepsEveryDefault)
     auto recs = records();
     for (std::size_t i = 0; i < kCount; ++i) {
         EXPECT_EQ(*recs[i]->store, defaults_[i]) << kSettings[i].name;
-        EXPECT_STREQ(*recs[i]->store, kSettings[i].def);
+        EXPECT_EQ(*recs[i]->store, kSettings[i].def);
     }
     EXPECT_STREQ(DOT11_ATH_IWPRIV, "iwpriv");
 }

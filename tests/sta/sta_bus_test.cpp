@@ -31,6 +31,7 @@ extern "C" {
 #include <libubus.h>
 }
 
+#include "../common/proc.h"
 #include "sta_lib_ext.h"
 
 namespace {
@@ -140,11 +141,7 @@ protected:
     {
         unlink(socket_.c_str());
         std::string ubusd = bus_daemon();
-        bus_ = fork();
-        if (bus_ == 0) {
-            execl(ubusd.c_str(), ubusd.c_str(), "-s", socket_.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
+        bus_ = proc::spawn({ubusd, "-s", socket_});
         ASSERT_GT(bus_, 0);
         // Ready once its socket takes a connection (probed without the bus
         // library, which the loop's thread may be using).

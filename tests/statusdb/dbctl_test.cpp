@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../common/proc.h"
 #include "statusdb_fixture.h"
 
 namespace {
@@ -17,17 +18,8 @@ struct ToolRun {
 // Runs dbctl with ARGS (already quoted for the shell; test texts only).
 ToolRun dbctl(const std::string &args)
 {
-    std::string cmd = std::string(DBCTL_PATH) + " " + args + " 2>&1";
     ToolRun r{-1, {}};
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.status = proc::run(std::string(DBCTL_PATH) + " " + args, &r.out);
     return r;
 }
 

@@ -8,6 +8,7 @@
 
 #include <libubus.h>
 
+#include "../common/proc.h"
 #include "test_util.h"
 #include "ubus_client_internal.h"
 
@@ -275,36 +276,9 @@ TEST_F(ClientTest, ConnectRefusesBadGreetings)
 	}
 }
 
-std::string slurp(const std::string &path)
-{
-	std::stringstream ss;
-	ss << std::ifstream(path).rdbuf();
-	return ss.str();
-}
-
-// Starts argv[0] with stdout and stderr sent to the given files (inherited when empty).
-pid_t spawn(const std::vector<std::string> &argv, const std::string &out, const std::string &err)
-{
-	const pid_t pid = fork();
-	if (pid != 0)
-		return pid;
-	for (const auto &[file, to] : {std::pair{out, 1}, std::pair{err, 2}})
-		if (!file.empty())
-			dup2(open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), to);
-	std::vector<char *> args;
-	for (const auto &a : argv)
-		args.push_back(const_cast<char *>(a.c_str()));
-	args.push_back(nullptr);
-	execv(args[0], args.data());
-	_exit(127);
-}
-
-int wait_exit(pid_t pid)
-{
-	int st = 0;
-	waitpid(pid, &st, 0);
-	return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+using proc::slurp;
+using proc::spawn;
+using proc::wait_exit;
 
 class SystemTest : public ClientTest {
 protected:
