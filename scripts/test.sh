@@ -40,3 +40,4 @@ if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
 fi
 stage cross-musl ./scripts/cross-musl.sh
 echo "=== test: every stage passed$TIMES"
+cat build-musl/sizes.txt
