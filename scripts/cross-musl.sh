@@ -47,11 +47,14 @@ if ! cmp -s cmake/musl/package-lock.json "$ZIGPKG/package-lock.json" || [ ! -x "
     cp cmake/musl/package.json cmake/musl/package-lock.json "$ZIGPKG/"
     (cd "$ZIGPKG" && npm ci --ignore-scripts --no-audit --no-fund --cache "$T/npm-cache")
 fi
-# Wrappers, rewritten only when they change (ccache and make look at them).
+# Wrappers, rewritten only when they change (ccache and make look at them);
+# they name the pinned package, so another pin is another compiler to ccache.
+PIN=$(cksum <cmake/musl/package-lock.json)
 wrapper() {
     _f=$T/bin/$1
     shift
     _body="#!/bin/sh
+# zig package lock $PIN
 ZIG_GLOBAL_CACHE_DIR='$T/zig-cache' ZIG_LOCAL_CACHE_DIR='$T/zig-cache' exec '$ZIG' $*"
     if [ ! -f "$_f" ] || [ "$(cat "$_f")" != "$_body" ]; then
         printf '%s\n' "$_body" >"$_f"
