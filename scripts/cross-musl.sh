@@ -151,7 +151,7 @@ cmake -S . -B "$B" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/aarch64-linux-musl.cmake" 
 cmake --build "$B" -j "$JOBS"
 
 echo "cross-musl: not run here, the simulator preloads its pause shim into the" \
-    "daemon and a static daemon cannot take it (the host suite runs them):" \
+    "daemon and a static daemon cannot take it (the host and AArch64 glibc builds run them):" \
     "$(cd "$B" && ctest -N -L simulator | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')"
 # Tests start other target programs (bus daemon, tools, the daemon): the
 # emulator is registered for them in a private namespace.
