@@ -17,7 +17,7 @@
 #
 # Tests built on the simulator's harness need a dynamically linked daemon (the
 # simulator preloads its pause shim into it); they are left out here and run
-# in the host suite.
+# in the host suite and the AArch64 glibc build.
 set -eu
 cd "$(dirname "$0")/.."
 TOP=$(pwd)
