@@ -27,12 +27,26 @@ struct __str_initenv__rec {
 extern struct __str_initenv__rec __start_str_initenv[];
 extern struct __str_initenv__rec __stop_str_initenv[];
 
+/* Nothing refers to the records by name, only to the section bounds. A
+ * linker that collects unused sections (and does not count the bounds as a
+ * use, as lld does by default) would drop them all: "retain" keeps the
+ * section. GCC 11+ and clang 13+ know it. */
+#if defined(__has_attribute)
+#if __has_attribute(retain)
+#define STR_INITENV_RETAIN retain,
+#endif
+#endif
+#ifndef STR_INITENV_RETAIN
+#define STR_INITENV_RETAIN
+#endif
+
 /* Defines the setting VAR with the default text DEF and registers it. Use
  * it once per setting, at file scope, all in one source file so that the
  * section keeps their order. */
 #define register_string_initenv(var, def)                                     \
     char *var = (char *)(def);                                                \
-    __attribute__((used, section("str_initenv"), aligned(sizeof(void *))))    \
+    __attribute__((used, STR_INITENV_RETAIN section("str_initenv"),           \
+                   aligned(sizeof(void *))))                                  \
     struct __str_initenv__rec __str_initenv_##var = {&var, #var}
 
 /* Replaces each setting whose environment variable exists (also when it is

@@ -50,6 +50,12 @@ function(rrm_add_gtest name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "RRM_SOURCE_DIR=${CMAKE_SOURCE_DIR};RRM_BINARY_DIR=${CMAKE_BINARY_DIR};SIM_UBUSD=${ubusd};SIM_UBUS=${ubus_tool}")
+  # Tests built on the simulator's harness start the daemon with the
+  # preloaded pause shim, which a statically linked daemon cannot take: the
+  # label lets such a build leave them out.
+  if(T_SOURCES MATCHES "sim_harness")
+    list(APPEND T_LABELS simulator)
+  endif()
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
@@ -74,3 +80,11 @@ function(rrm_add_fuzzer name)
 endfunction()
 
 find_package(Threads REQUIRED)
+
+# libev, found like any other outside library so a cross build's sysroot is
+# searched too. Link it as ev::ev.
+find_path(EV_INCLUDE_DIR ev.h REQUIRED)
+find_library(EV_LIBRARY ev REQUIRED)
+add_library(ev::ev UNKNOWN IMPORTED)
+set_target_properties(ev::ev PROPERTIES IMPORTED_LOCATION ${EV_LIBRARY}
+                      INTERFACE_INCLUDE_DIRECTORIES ${EV_INCLUDE_DIR})
