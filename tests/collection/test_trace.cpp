@@ -46,7 +46,9 @@ TEST_F(TraceTest, FlagFileSwitchesTracingAndArgumentsAreNotEvaluatedWhileOff)
     traced_function();
     EXPECT_EQ(evaluated, 1);
     const std::string text = trace_text();
-    const std::string head = "[" + stamp() + "]wlan_module: traced_function:";
+    std::string head = "[";
+    head += stamp();
+    head += "]wlan_module: traced_function:";
     EXPECT_EQ(text.rfind(head, 0), 0u) << text;
     EXPECT_NE(text.find(" : value 7\n"), std::string::npos) << text;
 

@@ -9,6 +9,7 @@
 #include "bus.h"
 #include "test_util.h"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -90,9 +91,11 @@ protected:
 			data(&b.b);
 			blob_nest_end(&b.b, d);
 		}
-		Bytes m = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
-		const auto *p = reinterpret_cast<const uint8_t *>(b.b.head);
-		m.insert(m.end(), p, p + blob_raw_len(b.b.head));
+		const uint8_t hdr[8] = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
+		const size_t n = blob_raw_len(b.b.head);
+		Bytes m(sizeof hdr + n);
+		memcpy(m.data(), hdr, sizeof hdr);
+		memcpy(m.data() + sizeof hdr, b.b.head, n);
 		return m;
 	}
 	static Bytes send_msg(const char *name)
