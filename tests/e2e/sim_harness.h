@@ -53,8 +53,10 @@ public:
     ::testing::AssertionResult daemon_clean() const;
 
 private:
+    void guard();
     std::string launcher_, build_, scenario_path_, state_;
     bool started_ = false;
+    int guard_ = -1, guard_pipe_ = -1;  // stops the simulation if this process dies
 };
 
 }  // namespace e2e

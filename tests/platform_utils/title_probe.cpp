@@ -3,7 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 #include "platform_utils.h"
 
@@ -24,6 +27,15 @@ int main(int argc, char **argv, char **envp)
     printf("env=%s\n", v ? v : "(none)");
     printf("envp=%s\n", envp[0] ? envp[0] : "(none)");
     printf("arg=%s\n", argv[1]);
+
+    // The argument area as written, which is what the kernel shows.
+    printf("area=%s\n", argv[0]);
+    // qemu-user answers /proc/self/... itself (with its own copy of the
+    // arguments); the kernel's answer through /proc/thread-self names it.
+    char self[4096] = {}, kern[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0 &&
+        readlink("/proc/thread-self/exe", kern, sizeof kern - 1) > 0 && strcmp(self, kern) != 0)
+        printf("emulator=%s\n", kern);
 
     FILE *f = fopen("/proc/self/cmdline", "r");
     if (f == nullptr)
