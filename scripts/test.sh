@@ -5,6 +5,8 @@
 #          every unit, integration and end-to-end test (build-test/)
 #   fuzz   the libFuzzer targets with clang, each for a bounded time
 #          (build-fuzz/; RRM_FUZZ_SECONDS, default 30; RRM_SKIP_FUZZ=1 skips)
+#   cross-glibc  the AArch64 (glibc) cross-build, every test under qemu-user
+#          (build-aarch64/)
 set -eu
 cd "$(dirname "$0")/.."
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -36,4 +38,5 @@ stage host host_suite
 if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
     stage fuzz ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"
 fi
+stage cross-glibc ./scripts/cross-glibc.sh
 echo "=== test: every stage passed$TIMES"
