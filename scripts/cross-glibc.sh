@@ -51,6 +51,9 @@ build() {
 # Every test, each AArch64 program the tests start emulated too.
 tests() {
     (cd "$B" && ../scripts/aarch64-ns.sh ctest --output-on-failure -j "$JOBS")
+    # Cases the emulator cannot serve skip themselves; each, with why.
+    awk '/: Skipped$/ { getline why; next } /^\[  SKIPPED \] .* \(/ { print "skipped:", $4, "-", why }' \
+        "$B/Testing/Temporary/LastTest.log"
 }
 
 sizes() {
