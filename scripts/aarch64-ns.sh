@@ -48,10 +48,10 @@ if [ -z "${QEMU_AARCH64:-}" ]; then
         [ -x "$q" ] && { QEMU_AARCH64=$q; break; }
     done
 fi
-[ -n "${QEMU_AARCH64:-}" ] && [ -x "$QEMU_AARCH64" ] || {
+if [ -z "${QEMU_AARCH64:-}" ] || [ ! -x "$QEMU_AARCH64" ]; then
     echo "aarch64-ns: no qemu-aarch64 emulator (Debian package qemu-user-static)" >&2
     exit 1
-}
+fi
 export QEMU_AARCH64
 exec unshare --user --map-root-user --mount --propagation private \
     /bin/sh "$(cd "$(dirname "$0")" && pwd)/$(basename "$0")" --inside "$@"
