@@ -12,10 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <cerrno>
-#include <csignal>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,45 +99,19 @@ SimAp::~SimAp()
         stop();
 }
 
-// A child that stops the simulation when this process ends without doing so
-// (killed by the test runner on time-out): it waits on a pipe whose only
-// writer is this process, which the kernel closes however the process ends.
-// It leaves the runner's process group, so that a kill of the group does not
-// take it too, and holds none of the runner's pipes.
-void SimAp::guard()
-{
-    int fds[2];
-    if (guard_ > 0 || pipe2(fds, O_CLOEXEC) != 0)
-        return;
-    const char *argv[] = {"sh", launcher_.c_str(), "stop", state_.c_str(), nullptr};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[1]);
-        setsid();
-        const int null = open("/dev/null", O_RDWR);
-        for (int fd = 0; fd < 3; fd++)
-            dup2(null, fd);
-        char c;
-        while (read(fds[0], &c, 1) < 0 && errno == EINTR) {
-        }
-        execv("/bin/sh", const_cast<char *const *>(argv));
-        _exit(127);
-    }
-    close(fds[0]);
-    if (pid > 0) {
-        guard_ = pid;
-        guard_pipe_ = fds[1];
-    } else {
-        close(fds[1]);
-    }
-}
-
 int SimAp::start(const std::string &env, std::string *out)
 {
     started_ = true;
-    guard();
-    return run(env + (env.empty() ? "" : " ") + "sh " + q(launcher_) + " --build " + q(build_) +
-                   " start " + q(scenario_path_) + " " + q(state_),
+    // However this process ends (killed by the test runner on time-out), a
+    // shell in a session of its own sees the end of this pipe and stops the
+    // simulation, once a start under way is over (the lock).
+    const std::string lock = q(state_ + ".lock");
+    if (!guard_)
+        guard_ = popen(("setsid sh -c 'cat; exec flock -o \"$2\" sh \"$0\" stop \"$1\"' " + q(launcher_) +
+                        " " + q(state_) + " " + lock + " >/dev/null 2>&1").c_str(),
+                       "we");
+    return run(env + (env.empty() ? "" : " ") + "flock -o " + lock + " sh " + q(launcher_) +
+                   " --build " + q(build_) + " start " + q(scenario_path_) + " " + q(state_),
                out);
 }
 
@@ -160,12 +130,9 @@ int SimAp::pass(int count)
 int SimAp::stop()
 {
     started_ = false;
-    if (guard_ > 0) {
-        kill(guard_, SIGKILL);
-        waitpid(guard_, nullptr, 0);
-        close(guard_pipe_);
-        guard_ = guard_pipe_ = -1;
-    }
+    if (guard_)
+        pclose(guard_);  // the guard stops the simulation and ends
+    guard_ = nullptr;
     return run("sh " + q(launcher_) + " stop " + q(state_));
 }
 

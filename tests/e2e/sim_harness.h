@@ -5,6 +5,7 @@
 #ifndef E2E_SIM_HARNESS_H
 #define E2E_SIM_HARNESS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,9 @@ public:
     ::testing::AssertionResult daemon_clean() const;
 
 private:
-    void guard();
     std::string launcher_, build_, scenario_path_, state_;
     bool started_ = false;
-    int guard_ = -1, guard_pipe_ = -1;  // stops the simulation if this process dies
+    FILE *guard_ = nullptr;  // stops the simulation when this process ends
 };
 
 }  // namespace e2e

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <unistd.h>
@@ -28,13 +27,12 @@ int main(int argc, char **argv, char **envp)
     printf("envp=%s\n", envp[0] ? envp[0] : "(none)");
     printf("arg=%s\n", argv[1]);
 
-    // The argument area as written, which is what the kernel shows.
+    // The argument area as written. qemu-user answers /proc/self/ itself;
+    // the kernel's answer through /proc/thread-self names the emulator.
     printf("area=%s\n", argv[0]);
-    // qemu-user answers /proc/self/... itself (with its own copy of the
-    // arguments); the kernel's answer through /proc/thread-self names it.
     char self[4096] = {}, kern[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) > 0 &&
-        readlink("/proc/thread-self/exe", kern, sizeof kern - 1) > 0 && strcmp(self, kern) != 0)
+        readlink("/proc/thread-self/exe", kern, sizeof kern - 1) > 0 && std::string(self) != kern)
         printf("emulator=%s\n", kern);
 
     FILE *f = fopen("/proc/self/cmdline", "r");

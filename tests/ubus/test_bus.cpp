@@ -91,11 +91,9 @@ protected:
 			data(&b.b);
 			blob_nest_end(&b.b, d);
 		}
-		const uint8_t hdr[8] = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
-		const size_t n = blob_raw_len(b.b.head);
-		Bytes m(sizeof hdr + n);
-		memcpy(m.data(), hdr, sizeof hdr);
-		memcpy(m.data() + sizeof hdr, b.b.head, n);
+		Bytes m = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
+		m.resize(8 + blob_raw_len(b.b.head));
+		memcpy(m.data() + 8, b.b.head, m.size() - 8);
 		return m;
 	}
 	static Bytes send_msg(const char *name)
