@@ -7,6 +7,8 @@
 #          (build-tsan/, scripts/test-tsan.sh)
 #   fuzz   the libFuzzer targets with clang, each for a bounded time
 #          (build-fuzz/; RRM_FUZZ_SECONDS, default 30; RRM_SKIP_FUZZ=1 skips)
+#   cross-glibc  the AArch64 (glibc) cross-build, every test under qemu-user
+#          (build-aarch64/)
 #   cross-musl  the static musl AArch64 build, its tests under qemu-user and
 #          the stripped sizes (build-musl/)
 set -eu
@@ -41,6 +43,8 @@ stage tsan ./scripts/test-tsan.sh
 if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
     stage fuzz ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"
 fi
+stage cross-glibc ./scripts/cross-glibc.sh
 stage cross-musl ./scripts/cross-musl.sh
 echo "=== test: every stage passed$TIMES"
+echo "=== test: stripped static musl AArch64 programs (build-musl/stripped/)"
 cat build-musl/sizes.txt

@@ -46,7 +46,7 @@ TEST_F(TraceTest, FlagFileSwitchesTracingAndArgumentsAreNotEvaluatedWhileOff)
     traced_function();
     EXPECT_EQ(evaluated, 1);
     const std::string text = trace_text();
-    const std::string head = "[" + stamp() + "]wlan_module: traced_function:";
+    const std::string head = std::string("[").append(stamp()).append("]wlan_module: traced_function:");
     EXPECT_EQ(text.rfind(head, 0), 0u) << text;
     EXPECT_NE(text.find(" : value 7\n"), std::string::npos) << text;
 

@@ -102,8 +102,16 @@ SimAp::~SimAp()
 int SimAp::start(const std::string &env, std::string *out)
 {
     started_ = true;
-    return run(env + (env.empty() ? "" : " ") + "sh " + q(launcher_) + " --build " + q(build_) +
-                   " start " + q(scenario_path_) + " " + q(state_),
+    // However this process ends (killed by the test runner on time-out), a
+    // shell in a session of its own sees the end of this pipe and stops the
+    // simulation, once a start under way is over (the lock).
+    const std::string lock = q(state_ + ".lock");
+    if (!guard_)
+        guard_ = popen(("setsid sh -c 'cat; exec flock -o \"$2\" sh \"$0\" stop \"$1\"' " + q(launcher_) +
+                        " " + q(state_) + " " + lock + " >/dev/null 2>&1").c_str(),
+                       "we");
+    return run(env + (env.empty() ? "" : " ") + "flock -o " + lock + " sh " + q(launcher_) +
+                   " --build " + q(build_) + " start " + q(scenario_path_) + " " + q(state_),
                out);
 }
 
@@ -122,6 +130,9 @@ int SimAp::pass(int count)
 int SimAp::stop()
 {
     started_ = false;
+    if (guard_)
+        pclose(guard_);  // the guard stops the simulation and ends
+    guard_ = nullptr;
     return run("sh " + q(launcher_) + " stop " + q(state_));
 }
 

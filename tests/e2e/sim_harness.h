@@ -5,6 +5,7 @@
 #ifndef E2E_SIM_HARNESS_H
 #define E2E_SIM_HARNESS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
 private:
     std::string launcher_, build_, scenario_path_, state_;
     bool started_ = false;
+    FILE *guard_ = nullptr;  // stops the simulation when this process ends
 };
 
 }  // namespace e2e

@@ -49,7 +49,8 @@ inline Bytes event_message(const std::string &ifname, const oxwlan_event &ev, co
     head.attr.nla_type = OXWLANM_ATTR_WIRELESS;
     put(b, 0, &head, sizeof head);
     put(b, OXWLAN_NL_EVENT_OFFSET, &ev, sizeof ev);
-    b.insert(b.end(), extra.begin(), extra.end());
+    if (!extra.empty())
+        put(b, b.size(), extra.data(), extra.size());
     return b;
 }
 

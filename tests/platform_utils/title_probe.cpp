@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform_utils.h"
 
 int main(int argc, char **argv, char **envp)
@@ -24,6 +26,14 @@ int main(int argc, char **argv, char **envp)
     printf("env=%s\n", v ? v : "(none)");
     printf("envp=%s\n", envp[0] ? envp[0] : "(none)");
     printf("arg=%s\n", argv[1]);
+
+    // The argument area as written. qemu-user answers /proc/self/ itself;
+    // the kernel's answer through /proc/thread-self names the emulator.
+    printf("area=%s\n", argv[0]);
+    char self[4096] = {}, kern[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0 &&
+        readlink("/proc/thread-self/exe", kern, sizeof kern - 1) > 0 && std::string(self) != kern)
+        printf("emulator=%s\n", kern);
 
     FILE *f = fopen("/proc/self/cmdline", "r");
     if (f == nullptr)

@@ -29,16 +29,22 @@ std::map<std::string, std::string> run_probe(const std::string &args)
     return out;
 }
 
+const char kUnseen[] = ", /proc/PID/cmdline (what ps shows) is the emulator's own copy of the "
+                       "arguments, never the program's argument area (the written area was checked)";
+
 }  // namespace
 
 TEST(Title, PsShowsPrefixAndTextAndEnvironmentSurvives)
 {
     auto r = run_probe("00:11:22:33:44:55 short");
     EXPECT_EQ(r["rc"], "0");
-    EXPECT_EQ(r["title"], "probe: 00:11:22:33:44:55 running");
+    EXPECT_EQ(r["area"], "probe: 00:11:22:33:44:55 running");
     EXPECT_EQ(r["env"], "hello-world");
     EXPECT_EQ(r["envp"], "PROBE_VAR=hello-world");
     EXPECT_EQ(r["arg"], "00:11:22:33:44:55");
+    if (r.count("emulator"))
+        GTEST_SKIP() << "under " << r["emulator"] << kUnseen;
+    EXPECT_EQ(r["title"], r["area"]);
 }
 
 TEST(Title, OverlongTitleIsCutAndLeavesEnvironmentIntact)
@@ -47,9 +53,12 @@ TEST(Title, OverlongTitleIsCutAndLeavesEnvironmentIntact)
     EXPECT_EQ(r["rc"], "0");
     EXPECT_EQ(r["env"], "hello-world");
     EXPECT_EQ(r["arg"], "abc");
-    const std::string &t = r["title"];
+    const std::string &t = r["area"];
     ASSERT_GT(t.size(), 7u);
     EXPECT_EQ(t.substr(0, 7), "probe: ");
     EXPECT_LT(t.size(), 4000u);
     EXPECT_EQ(t.find_first_not_of('x', 7), std::string::npos);
+    if (r.count("emulator"))
+        GTEST_SKIP() << "under " << r["emulator"] << kUnseen;
+    EXPECT_EQ(r["title"], t);
 }

@@ -9,6 +9,7 @@
 #include "bus.h"
 #include "test_util.h"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -91,8 +92,8 @@ protected:
 			blob_nest_end(&b.b, d);
 		}
 		Bytes m = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
-		const auto *p = reinterpret_cast<const uint8_t *>(b.b.head);
-		m.insert(m.end(), p, p + blob_raw_len(b.b.head));
+		m.resize(8 + blob_raw_len(b.b.head));
+		memcpy(m.data() + 8, b.b.head, m.size() - 8);
 		return m;
 	}
 	static Bytes send_msg(const char *name)

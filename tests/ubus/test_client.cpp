@@ -317,9 +317,24 @@ protected:
 		out = slurp(dir.file("tool.out"));
 		return rc;
 	}
-	// Waits until a tool has registered its patterns (the daemon queues
-	// nothing for it before that, so a short pause is enough).
-	void settle() { usleep(300000); }
+	// Waits until a tool in the background is served: sends `name` until the
+	// tool shows it. A listener registers its patterns in order: the probe's last.
+	void settle(const std::string &file, const char *name = "ready", const Ctx *from = nullptr)
+	{
+		Ctx own = connect(sock);
+		ASSERT_TRUE(from || own);
+		Buf b;
+		for (int i = 0; i < 3000 && slurp(file).empty(); i++)
+			if (i % 50 == 0)
+				ASSERT_EQ(ubus_send_event(from ? from->get() : own.get(), name, b.b.head), 0);
+			else
+				usleep(10000);
+	}
+	// A tool's output after its readiness probes.
+	static std::string unprobed(const std::string &out)
+	{
+		return out.substr(out.find('\n', out.rfind("{ \"ready\"")) + 1);
+	}
 
 	std::string sock = dir.file("ubus.sock");
 	pid_t daemon = -1;
@@ -337,8 +352,8 @@ TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_leave"), 0);
 	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "sta_*"), 0);
 	ASSERT_EQ(ubus_register_event_handler(c.get(), &lc.h, "*"), 0);
-	const pid_t lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join"}, dir.file("listen.out"));
-	settle();
+	const pid_t lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join", "ready"}, dir.file("listen.out"));
+	settle(dir.file("listen.out"), "ready", &c); // c hears no event of its own
 
 	Buf buf;
 	blobmsg_add_string(&buf.b, "mac", "00:11:22:33:44:55");
@@ -354,7 +369,7 @@ TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
 	ASSERT_EQ(la.bodies.size(), 1u);
 	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(buf.payload()));
 	EXPECT_EQ(wait_exit(lp), 0);
-	EXPECT_EQ(slurp(dir.file("listen.out")), "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
+	EXPECT_EQ(unprobed(slurp(dir.file("listen.out"))), "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
 						 "{ \"sta_join\": {\"n\":-5,\"ok\":true} }\n");
 }
 
@@ -372,8 +387,8 @@ TEST_F(SystemTest, RawRecordTravelsByteForByte)
 	ASSERT_TRUE(a && s);
 	Listener la;
 	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_leave"), 0);
-	const pid_t lp = tool_bg({"-x", "-t", "2", "listen", "sta_leave"}, dir.file("hex.out"));
-	settle();
+	const pid_t lp = tool_bg({"-x", "-t", "2", "listen", "sta_leave", "ready"}, dir.file("hex.out"));
+	settle(dir.file("hex.out"));
 
 	// The tool's raw sender and the library's own, as the station
 	// notifications use it: the same payload, one UNSPEC attribute.
@@ -391,7 +406,7 @@ TEST_F(SystemTest, RawRecordTravelsByteForByte)
 	std::string hexrec = to_hex(rec);
 	hexrec.erase(std::remove(hexrec.begin(), hexrec.end(), ' '), hexrec.end());
 	const std::string line = "{ \"sta_leave\": {\"sta_leave\":\"" + hexrec + "\"} }\n";
-	EXPECT_EQ(slurp(dir.file("hex.out")), line + line);
+	EXPECT_EQ(unprobed(slurp(dir.file("hex.out"))), line + line);
 }
 
 TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
@@ -512,7 +527,7 @@ TEST_F(SystemTest, HandlersMaySendWhileOthersSend)
 TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 {
 	const pid_t all = tool_bg({"-t", "2", "monitor"}, dir.file("all.out"));
-	settle();
+	settle(dir.file("all.out"));
 	Ctx a = connect(sock);
 	ASSERT_TRUE(a);
 	Listener la;
@@ -557,7 +572,7 @@ TEST_F(SystemTest, ToolExitCodesAndMessages)
 
 	// SIGTERM ends a listener with status 0.
 	const pid_t lp = tool_bg({"listen", "a"}, dir.file("l.out"));
-	settle();
+	settle(dir.file("l.out"), "a");
 	kill(lp, SIGTERM);
 	EXPECT_EQ(wait_exit(lp), 0);
 }
