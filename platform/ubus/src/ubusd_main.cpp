@@ -223,7 +223,16 @@ int main(int argc, char **argv)
 	}
 	memcpy(sun.sun_path, path.c_str(), path.size() + 1);
 	make_parent_dir(path);
-	unlink(path.c_str());
+	// A stale socket of an earlier run is replaced; anything else at the path
+	// is left alone and the daemon refuses to start.
+	struct stat st;
+	if (lstat(path.c_str(), &st) == 0) {
+		if (!S_ISSOCK(st.st_mode)) {
+			log_line("not a socket, left as it is: " + path);
+			return 1;
+		}
+		unlink(path.c_str());
+	}
 
 	Server s;
 	s.bus.set_owner(getuid(), getgid());
