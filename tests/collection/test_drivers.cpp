@@ -10,13 +10,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
-#include <thread>
-
-#include <deque>
 #include <functional>
 #include <map>
-#include <set>
+#include <memory>
+#include <thread>
 
 #include "../common/proc.h"
 #include "../common/transcript.h"
@@ -135,20 +132,11 @@ protected:
     char iface_[17];
     char *iwpriv_ = DOT11_ATH_IWPRIV;
     std::string iwpriv_text_;
-    std::map<std::string, std::deque<std::string>> left_;  // what the last call left
-    std::set<std::string> touched_;                        // listed at all: then listed whole
-
-    void settle()
-    {
-        for (const std::string &name : touched_)
-            EXPECT_TRUE(left_[name].empty()) << "unexpected " << name << ": " << left_[name].front();
-        left_.clear();
-        touched_.clear();
-    }
+    transcript::Left left_;  // what the last call left
 
     int call(const std::vector<std::string> &w)
     {
-        settle();
+        left_.settle();
         take_commands();
         db_.take();
         const int slot = w.size() > 1 ? std::atoi(w[1].c_str()) : 0;
@@ -170,12 +158,12 @@ protected:
             rc = calls.at(w[0])(slot, &r_);
         }
         for (const std::string &c : take_commands())
-            left_["$"].push_back(c);
+            left_.lines["$"].push_back(c);
         for (const Words &c : db_.take()) {
             std::string line;
             for (const std::string &x : c)
                 line += (line.empty() ? "" : " ") + x;
-            left_[">"].push_back(line);
+            left_.lines[">"].push_back(line);
         }
         return rc;
     }
@@ -255,15 +243,7 @@ protected:
         } else if (w[0] == "db") {
             EXPECT_EQ(db_.get(w[1], w[2], w[3]), w.size() > 4 ? w[4] : "");
         } else if (w[0] == "$" || w[0] == ">") {
-            touched_.insert(w[0]);
-            std::deque<std::string> &lines = left_[w[0]];
-            if (rest == "-") {
-                EXPECT_TRUE(lines.empty()) << lines.front();
-            } else {
-                ASSERT_FALSE(lines.empty()) << "no more " << w[0];
-                EXPECT_EQ(lines.front(), rest);
-                lines.pop_front();
-            }
+            left_.expect(w[0], rest);
         } else {
             const int rc = call(transcript::words(head));
             EXPECT_TRUE(arrow == std::string::npos || rc == std::stoi(after)) << "returned " << rc;
@@ -277,7 +257,7 @@ TEST_F(Drivers, Transcript)
     transcript::play("collection/drivers.txt", kNames, [&](const std::string &line) {
         if (line.rfind("== ", 0) != 0)
             return step(line);
-        settle();  // a new case in a new world
+        left_.settle();  // a new case in a new world
         DOT11_ATH_IWPRIV = iwpriv_;
         bus_.reset();
         if (!first) {
@@ -289,7 +269,7 @@ TEST_F(Drivers, Transcript)
         first = false;
         r_ = capwapWlanStatis_t{};
     });
-    settle();
+    left_.settle();
     DOT11_ATH_IWPRIV = iwpriv_;
     bus_.reset();
 }

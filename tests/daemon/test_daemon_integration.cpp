@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "../common/proc.h"
-#include "parser_module.h"
+#include "../common/dbcmd.h"
 #include "wlan_event.h"
 
 namespace {
@@ -123,16 +123,7 @@ protected:
 
     std::string db_get(const std::string &table, const std::string &key, const std::string &field)
     {
-        parser_module *db = parser_open("dbcmd");
-        void *client = db->init_sock(0);
-        if (client == nullptr)
-            return "<no client>";
-        static char reply[PARSER_REPLY_MAX];
-        reply[0] = '\0';
-        db->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
-                    field.c_str(), (char *)0);
-        db->close_sock(client, 0);
-        return reply;
+        return dbcmd({"-t", table, "-k", key, "-g", field});
     }
 
     std::string out() { return slurp(dir_ + "/rrm.out"); }

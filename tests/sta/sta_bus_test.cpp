@@ -145,18 +145,15 @@ protected:
         ASSERT_GT(bus_, 0);
         // Ready once its socket takes a connection (probed without the bus
         // library, which the loop's thread may be using).
-        for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(proc::wait_for([&] {
             struct sockaddr_un sun = {};
             sun.sun_family = AF_UNIX;
             snprintf(sun.sun_path, sizeof sun.sun_path, "%s", socket_.c_str());
             const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const bool up = connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof sun) == 0;
             close(fd);
-            if (up)
-                return;
-            std::this_thread::sleep_for(50ms);
-        }
-        FAIL() << "bus daemon did not come up";
+            return up;
+        })) << "bus daemon did not come up";
     }
 
     void stop_bus(int sig)
