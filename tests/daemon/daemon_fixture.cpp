@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "../common/dbcmd.h"
+#include "../common/proc.h"
 #include "conf_init.h"
 #include "fake_sta_lib.h"
 #include "seam.h"
@@ -34,15 +35,6 @@ time_t fixed_now(time_t *out)
     if (out != nullptr)
         *out = DaemonTest::kNow;
     return DaemonTest::kNow;
-}
-
-std::vector<std::string> read_lines(const std::string &path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 }  // namespace
@@ -83,7 +75,7 @@ void DaemonTest::TearDown()
 
 Lines DaemonTest::take_trace()
 {
-    Lines all = read_lines(dir_ + "/trace");
+    Lines all = proc::lines(dir_ + "/trace");
     Lines fresh(all.begin() + static_cast<long>(std::min(trace_seen_, all.size())), all.end());
     trace_seen_ = all.size();
     return fresh;
@@ -97,7 +89,7 @@ Lines DaemonTest::take_commands()
 Lines DaemonTest::log_lines()
 {
     Lines lines;
-    for (const std::string &line : read_lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
+    for (const std::string &line : proc::lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
         lines.push_back(line.size() > 20 ? line.substr(20) : line);
     return lines;
 }

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "../common/dbcmd.h"
+#include "../common/proc.h"
 #include "conf_init.h"
 #include "../daemon/fake_sta_lib.h"
 #include "netlink_msgs.h"
@@ -38,14 +39,10 @@ const std::string kStaTable = "STA_STATISTIC-00:11:22:33:44:55";
 // Lines of a file past the first `seen`.
 std::vector<std::string> take(const std::string &path, size_t &seen)
 {
-    std::vector<std::string> fresh;
-    std::ifstream in(path);
-    size_t n = 0;
-    for (std::string l; std::getline(in, l); ++n)
-        if (n >= seen)
-            fresh.push_back(l);
-    seen = n;
-    return fresh;
+    const std::vector<std::string> all = proc::lines(path);
+    const size_t from = std::min(seen, all.size());
+    seen = all.size();
+    return {all.begin() + static_cast<long>(from), all.end()};
 }
 
 Bytes with_attr(Bytes msg, uint16_t nla_len, uint16_t nla_type)
