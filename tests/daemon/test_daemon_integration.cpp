@@ -47,6 +47,15 @@ std::string env_or_empty(const char *name)
     return v != nullptr ? v : "";
 }
 
+// ASAN_OPTIONS with more options for the processes started until the
+// returned text is put back.
+std::string more_asan_options(const std::string &more)
+{
+    const std::string asan = env_or_empty("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + more).c_str(), 1);
+    return asan;
+}
+
 class DaemonRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -221,8 +230,7 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
     std::ofstream(pause + "/release") << 2000000000;
     setenv("SIM_PAUSE_DIR", pause.c_str(), 1);
     setenv("LD_PRELOAD", (bin_ + "/sim/libsim_pause.so").c_str(), 1);
-    const std::string asan = env_or_empty("ASAN_OPTIONS");
-    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+    const std::string asan = more_asan_options("verify_asan_link_order=0");
     const pid_t rrm = start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
     unsetenv("LD_PRELOAD");
     unsetenv("SIM_PAUSE_DIR");
@@ -268,8 +276,7 @@ TEST_F(DaemonRun, StartUpRefusals)
 {
     // A failed start-up ends the process at once, leaving what it had made
     // to the system; that is no leak to report.
-    const std::string asan = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
-    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
+    const std::string asan = more_asan_options("detect_leaks=0");
 
     // No argument, or not a MAC address: usage and a non-zero status.
     EXPECT_NE(0, run({bin_ + "/rrm/rrm"}, dir_ + "/rrm.out"));

@@ -71,10 +71,7 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
     for (const std::string &cmd : {kBin + "/platform/ubus/ubusd -s /var/run/ubus/ubus.sock",
                                    kBin + "/rrm/rrm 00:11:22:33:44:55 >" + dir + "/rrm.out 2>&1",
                                    kEvt + "listen -c 1 sta_leave >" + dir + "/listen.out 2>&1"}) {
-        if ((pids.emplace_back(fork())) == 0) {
-            execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), (char *)nullptr);
-            _exit(127);
-        }
+        pids.push_back(proc::spawn({"/bin/sh", "-c", "exec " + cmd}));
         ASSERT_TRUE(wait_for([] { return access("/var/run/ubus/ubus.sock", F_OK) == 0; })); // the bus first
     }
     ASSERT_TRUE(wait_for([&] { return slurp(dir + "/rrm.out").find("[Connect DB]") != std::string::npos; }));
