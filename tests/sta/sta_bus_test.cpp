@@ -38,17 +38,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string build_dir()
-{
-    const char *b = getenv("RRM_BINARY_DIR");
-    return b ? b : ".";
-}
-
-std::string bus_daemon()
-{
-    const char *d = getenv("SIM_UBUSD");
-    return d ? d : build_dir() + "/platform/ubus/ubusd";
-}
+std::string build_dir() { return getenv("RRM_BINARY_DIR") ? getenv("RRM_BINARY_DIR") : "."; }
+std::string bus_daemon() { return getenv("SIM_UBUSD") ? getenv("SIM_UBUSD") : build_dir() + "/platform/ubus/ubusd"; }
 
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
