@@ -31,7 +31,7 @@ status=0
 # shellcheck disable=SC2086
 (cd build-tsan &&
     $norand ctest --output-on-failure -j "$JOBS" \
-        -R "${RRM_TSAN_TESTS:-^(ubus_client_test|sta_bus_test|daemon_integration_test|e2e_events_test|e2e_sim_test)\$}") ||
+        -R "${RRM_TSAN_TESTS:-^(ubus_client_test|sta_bus_test|daemon_integration_test|e2e_cases_test|e2e_refusal_test)\$}") ||
     status=1
 if [ -n "$(ls -A "$reports")" ]; then
     for f in "$reports"/*; do

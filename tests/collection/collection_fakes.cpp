@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <utility>
 
 #include "seam.h"
@@ -146,14 +145,6 @@ std::string FakeDb::get(const std::string &table, const std::string &key, const 
 }
 
 std::vector<Words> FakeDb::take() { return std::exchange(commands, {}); }
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void CollectionTest::SetUp()
 {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/proc.h"
 #include "parser_module.h"
 
 using Words = std::vector<std::string>;
@@ -59,6 +60,6 @@ protected:
     std::string trace_file_, trace_flag_;
 };
 
-std::string read_file(const std::string &path);
+inline std::string read_file(const std::string &path) { return proc::slurp(path); }
 
 #endif

@@ -1,22 +1,16 @@
 // Station and radio statistics and the collection pass through the command
 // seam, played from a transcript (drivers.txt): canned shell output and
 // database records in; the exact commands, database requests, figures and
-// departure announcements (on a real bus daemon) out.
-#include <fcntl.h>
-#include <poll.h>
+// departure announcements (on a real bus daemon, read by the event tool) out.
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <memory>
-#include <thread>
-
-#include <deque>
 #include <functional>
 #include <map>
-#include <set>
+#include <memory>
+#include <sstream>
 
 #include "../common/proc.h"
 #include "../common/transcript.h"
@@ -26,12 +20,6 @@
 #include "wlan.h"
 #include "wlan_hvd.h"
 #include "wlan_periodic.h"
-
-// Last: its attribute shorthands collide with C++ standard headers.
-extern "C" {
-#include <libubox/blobmsg.h>
-#include <libubus.h>
-}
 
 
 namespace {
@@ -55,71 +43,45 @@ const std::vector<std::pair<std::string, std::string>> kNames = {
     {"$NETDEV", "/bin/cat /proc/net/dev"},
 };
 
-std::vector<std::vector<uint8_t>> g_events;
-
-// Exactly one attribute, named after the event, of unspecified type.
-void on_event(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
-{
-    EXPECT_STREQ(type, "sta_leave");
-    int count = 0;
-    struct blob_attr *cur;
-    size_t rem;
-    blobmsg_for_each_attr(cur, msg, rem)
-    {
-        ++count;
-        EXPECT_STREQ(blobmsg_name(cur), "sta_leave");
-        EXPECT_EQ(blobmsg_type(cur), BLOBMSG_TYPE_UNSPEC);
-        const uint8_t *d = static_cast<const uint8_t *>(blobmsg_data(cur));
-        g_events.emplace_back(d, d + blobmsg_data_len(cur));
-    }
-    EXPECT_EQ(count, 1);
-}
-
-// The bus daemon on a private socket, and one listener for "sta_leave".
+// A bus daemon on a private socket, and the event tool printing every
+// "sta_leave" announcement on it field by field.
 class Bus {
 public:
-    explicit Bus(const std::string &dir) : sock_(dir + "/ubus.sock")
+    explicit Bus(const std::string &dir) : sock_(dir + "/ubus.sock"), out_(dir + "/leaves")
     {
-        g_events.clear();
-        const char *bin = getenv("RRM_BINARY_DIR");
-        const std::string ubusd = std::string(bin != nullptr ? bin : ".") + "/platform/ubus/ubusd";
-        pid_ = access(ubusd.c_str(), X_OK) == 0 ? proc::spawn({ubusd, "-s", sock_}, "", dir + "/ubusd.log") : -1;
-        for (int i = 0; i < 200 && pid_ > 0 && ctx_ == nullptr; ++i) {
-            if ((ctx_ = ubus_connect(sock_.c_str())) == nullptr)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ev_.cb = on_event;
-        if (ctx_ != nullptr && ubus_register_event_handler(ctx_, &ev_, "sta_leave") != 0) {
-            ubus_free(ctx_);
-            ctx_ = nullptr;
-        }
+        const std::string bin = getenv("RRM_BINARY_DIR"), err = dir + "/listen.err";
+        pids_.push_back(proc::spawn({bin + "/platform/ubus/ubusd", "-s", sock_}, "", dir + "/ubusd.log"));
+        ready_ = proc::wait_for([&] { return access(sock_.c_str(), F_OK) == 0; });
+        pids_.push_back(proc::spawn({bin + "/tools/wlan_evt/wlan_evt", "-s", sock_, "listen", "sta_leave"}, out_, err));
+        ready_ = ready_ && proc::wait_for([&] { return proc::slurp(err) == "wlan_evt: listening\n"; });
     }
     ~Bus()
     {
-        if (ctx_ != nullptr)
-            ubus_free(ctx_);
-        if (pid_ > 0 && kill(pid_, SIGTERM) == 0)
-            proc::wait_exit(pid_);
+        for (auto it = pids_.rbegin(); it != pids_.rend(); ++it)
+            if (kill(*it, SIGTERM) == 0)
+                proc::wait_exit(*it);
     }
-    bool ready() const { return ctx_ != nullptr; }
+    bool ready() const { return ready_; }
     const char *path() const { return sock_.c_str(); }
 
-    // The events so far, once n have arrived or the rounds are used up.
-    size_t wait_events(size_t n, int rounds = 250)
+    // The announcements so far, once n have arrived or a while has passed.
+    std::vector<std::string> leaves(size_t n)
     {
-        for (int i = 0; i < rounds && g_events.size() < n; ++i) {
-            struct pollfd p = {ctx_->sock.fd, POLLIN, 0};
-            if (poll(&p, 1, 20) > 0)
-                ubus_handle_event(ctx_);
-        }
-        return g_events.size();
+        std::vector<std::string> lines;
+        proc::wait_for([&] {
+            std::istringstream in(proc::slurp(out_));
+            lines.clear();
+            for (std::string l; std::getline(in, l);)
+                lines.push_back(l);
+            return lines.size() >= n;
+        }, 5000);
+        return lines;
     }
 
 private:
-    std::string sock_;
-    pid_t pid_ = -1;
-    struct ubus_context *ctx_ = nullptr;
-    struct ubus_event_handler ev_ {};
+    std::string sock_, out_;
+    std::vector<pid_t> pids_;
+    bool ready_ = false;
 };
 
 class Drivers : public CollectionTest {
@@ -135,20 +97,11 @@ protected:
     char iface_[17];
     char *iwpriv_ = DOT11_ATH_IWPRIV;
     std::string iwpriv_text_;
-    std::map<std::string, std::deque<std::string>> left_;  // what the last call left
-    std::set<std::string> touched_;                        // listed at all: then listed whole
-
-    void settle()
-    {
-        for (const std::string &name : touched_)
-            EXPECT_TRUE(left_[name].empty()) << "unexpected " << name << ": " << left_[name].front();
-        left_.clear();
-        touched_.clear();
-    }
+    transcript::Left left_;  // what the last call left
 
     int call(const std::vector<std::string> &w)
     {
-        settle();
+        left_.settle();
         take_commands();
         db_.take();
         const int slot = w.size() > 1 ? std::atoi(w[1].c_str()) : 0;
@@ -170,12 +123,12 @@ protected:
             rc = calls.at(w[0])(slot, &r_);
         }
         for (const std::string &c : take_commands())
-            left_["$"].push_back(c);
+            left_.lines["$"].push_back(c);
         for (const Words &c : db_.take()) {
             std::string line;
             for (const std::string &x : c)
                 line += (line.empty() ? "" : " ") + x;
-            left_[">"].push_back(line);
+            left_.lines[">"].push_back(line);
         }
         return rc;
     }
@@ -229,20 +182,10 @@ protected:
             c.vht_ch_freq = std::stoi(w[4]);
             c.ch_width = static_cast<uint32_t>(std::stoul(w[5]));
         } else if (w[0] == "leaves") {  // the announcements so far, each one field by field
-            ASSERT_EQ(bus_->wait_events(std::stoul(w[1])), std::stoul(w[1]));
-            for (const std::vector<uint8_t> &e : g_events) {
-                hvUMAC_event_msg_t r;
-                ASSERT_EQ(e.size(), sizeof r);
-                memcpy(&r, e.data(), sizeof r);
-                char mac[18];
-                snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", r.u.sta_info.macaddr[0],
-                         r.u.sta_info.macaddr[1], r.u.sta_info.macaddr[2], r.u.sta_info.macaddr[3],
-                         r.u.sta_info.macaddr[4], r.u.sta_info.macaddr[5]);
-                EXPECT_EQ(std::string(r.ifname, strnlen(r.ifname, 16)) + " " + std::to_string(r.subtype) + " " +
-                              std::to_string(r.len) + " " + mac + " " + std::to_string(r.u.sta_info.reason_code) +
-                              " " + std::to_string(r.u.sta_info.authorized) + " " + r.u.sta_info.event_type,
-                          rest.substr(rest.find(' ') + 1));
-            }
+            const std::vector<std::string> got = bus_->leaves(std::stoul(w[1]));
+            ASSERT_EQ(got.size(), std::stoul(w[1]));
+            for (const std::string &l : got)
+                EXPECT_EQ(l, rest.substr(rest.find(' ') + 1));
         } else if (w[0] == "log") {
             const std::string log = read_file(dir_ + "/WLAN_MODULE_DB_LOG");
             EXPECT_NE(log.find(rest.substr(1)), std::string::npos) << log;
@@ -255,15 +198,7 @@ protected:
         } else if (w[0] == "db") {
             EXPECT_EQ(db_.get(w[1], w[2], w[3]), w.size() > 4 ? w[4] : "");
         } else if (w[0] == "$" || w[0] == ">") {
-            touched_.insert(w[0]);
-            std::deque<std::string> &lines = left_[w[0]];
-            if (rest == "-") {
-                EXPECT_TRUE(lines.empty()) << lines.front();
-            } else {
-                ASSERT_FALSE(lines.empty()) << "no more " << w[0];
-                EXPECT_EQ(lines.front(), rest);
-                lines.pop_front();
-            }
+            left_.expect(w[0], rest);
         } else {
             const int rc = call(transcript::words(head));
             EXPECT_TRUE(arrow == std::string::npos || rc == std::stoi(after)) << "returned " << rc;
@@ -277,7 +212,7 @@ TEST_F(Drivers, Transcript)
     transcript::play("collection/drivers.txt", kNames, [&](const std::string &line) {
         if (line.rfind("== ", 0) != 0)
             return step(line);
-        settle();  // a new case in a new world
+        left_.settle();  // a new case in a new world
         DOT11_ATH_IWPRIV = iwpriv_;
         bus_.reset();
         if (!first) {
@@ -289,7 +224,7 @@ TEST_F(Drivers, Transcript)
         first = false;
         r_ = capwapWlanStatis_t{};
     });
-    settle();
+    left_.settle();
     DOT11_ATH_IWPRIV = iwpriv_;
     bus_.reset();
 }

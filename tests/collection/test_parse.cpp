@@ -20,6 +20,18 @@ staInfo_t blank()
     return s;
 }
 
+// A text in lines, each with its line end.
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        out.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return out;
+}
+
 // The cases of parse.txt.
 TEST(TextRules, Table)
 {
@@ -45,6 +57,30 @@ TEST(TextRules, Table)
                                          std::string(s.rxRate), std::to_string(s.sigRSSI), std::to_string(s.tx),
                                          std::to_string(s.rx), std::string(s.bandcap), std::string(s.dot11Features)})
                 got += (got.empty() ? "" : "|") + f;
+        } else if (verb == "wlan" || verb == "wds") {
+            staInfo_t s = blank();
+            bool err = false;
+            for (std::string l : lines_of(in))
+                (verb == "wlan" ? hvd_apply_wlan_line : hvd_apply_wds_line)(l.data(), &s, &err);
+            got = std::string(s.ssid) + "|" + s.ssidProfileName + "|" + s.security + "|" + s.secProfileName + "|" +
+                  std::to_string(err);
+        } else if (verb == "status" || verb == "netdev") {
+            const int radio = std::stoi(in);
+            capwapWlanStatis_t r{};
+            hvd_netdev_values v{};
+            std::vector<unsigned long long> f;
+            for (std::string l : lines_of(in.substr(in.find(' ') + 1))) {
+                l.erase(l.find_last_not_of('\n') + 1);
+                got += verb == "status" ? hvd_wlan_status_line(l.c_str(), radio, &r) ? "1" : "0"
+                                        : hvd_netdev_line(l.c_str(), radio, &v) ? "1" : "0";
+            }
+            if (verb == "status")
+                f = {static_cast<unsigned long long>(r.activate), r.txFrameCnt, r.rxFrameCnt, r.txBytesPerSec, r.rxBytesPerSec};
+            else
+                f = {v.rx_bytes, static_cast<unsigned long long>(v.rx_packets), static_cast<unsigned long long>(v.rx_errs),
+                     v.tx_bytes, static_cast<unsigned long long>(v.tx_packets), static_cast<unsigned long long>(v.tx_errs)};
+            for (unsigned long long x : f)
+                got += "|" + std::to_string(x);
         } else if (verb == "err_rate") {
             const size_t sp = in.find(' ');
             got = std::to_string(hvd_err_rate(static_cast<uint32_t>(std::stoul(in.substr(0, sp))),
@@ -64,106 +100,6 @@ TEST(CommandWords, ALineThatDoesNotFitIsNotLeftCutShort)
     EXPECT_TRUE(hvd_format(buf, sizeof buf, "%s", "1234567"));
     EXPECT_FALSE(hvd_format(buf, sizeof buf, "%s", "12345678"));
     EXPECT_STREQ(buf, "");
-}
-
-void apply(void (*fn)(char *, staInfo_t *, bool *), std::vector<std::string> lines, staInfo_t *s, bool *err)
-{
-    for (std::string &l : lines)
-        fn(l.data(), s, err);
-}
-
-TEST(ShellConfig, VapRowsDropTheBlankAfterTheColonMeshLinkRowsKeepIt)
-{
-    staInfo_t s = blank();
-    bool err = false;
-    apply(hvd_apply_wlan_line,
-          {"  SSID: office\n", "  SSID_profile: prof-office\r\n", "  Security: WPA2-PSK\n",
-           "  Security_profile: sec-office\n", "  Other: x\n"},
-          &s, &err);
-    EXPECT_FALSE(err);
-    EXPECT_STREQ(s.ssid, "office");
-    EXPECT_STREQ(s.ssidProfileName, "prof-office");
-    EXPECT_STREQ(s.security, "WPA2-PSK");
-    EXPECT_STREQ(s.secProfileName, "sec-office");
-
-    // Prefixes compare over their own length, two leading blanks included.
-    staInfo_t t = blank();
-    apply(hvd_apply_wlan_line, {"SSID: nope\n", "  SSIDX: yes\n", "  Security_profileZ: sp\n", "  SSID\n"}, &t, &err);
-    EXPECT_STREQ(t.ssid, "yes");
-    EXPECT_STREQ(t.security, "") << "a Security_profile line never fills the security text";
-    EXPECT_STREQ(t.secProfileName, "sp");
-    // The test is made on the value less its first character.
-    apply(hvd_apply_wlan_line, {"  SSID: Parse error at word 3\n"}, &t, &err);
-    EXPECT_FALSE(err);
-    apply(hvd_apply_wlan_line, {"  SSID:  Parse error at word 3\n"}, &t, &err);
-    EXPECT_TRUE(err);
-
-    staInfo_t m = blank();
-    err = false;
-    apply(hvd_apply_wds_line,
-          {"  WDS_SSID: backhaul\n", "  WDS_profile: wds-prof\n", "  Security: WPA3-Personal\n",
-           "  Security_profile: wds-sec\n"},
-          &m, &err);
-    EXPECT_STREQ(m.ssid, " backhaul");
-    EXPECT_STREQ(m.ssidProfileName, " wds-prof");
-    EXPECT_STREQ(m.security, " WPA3-Personal");
-    EXPECT_STREQ(m.secProfileName, " wds-sec");
-    EXPECT_FALSE(err);
-    apply(hvd_apply_wds_line, {"x: Parse error\n"}, &m, &err);
-    EXPECT_TRUE(err);
-    // Long values are cut to their fields, terminated.
-    apply(hvd_apply_wds_line,
-          {"  WDS_SSID:" + std::string(100, 'S') + "\n", "  Security_profile:" + std::string(100, 'P') + "\n"}, &m,
-          &err);
-    EXPECT_EQ(strlen(m.ssid), sizeof m.ssid - 1);
-    EXPECT_EQ(strlen(m.secProfileName), sizeof m.secProfileName - 1);
-}
-
-TEST(InterfaceTable, CountsOnlyTheRadiosInterfacesAndSumsTheirColumns)
-{
-    capwapWlanStatis_t r{};
-    EXPECT_TRUE(hvd_wlan_status_line("1 wlan-1-1 Up 100 200 x 300 400", 1, &r));
-    EXPECT_TRUE(hvd_wlan_status_line("2   wlan-1-10   Down  1  2  x  3  4", 1, &r));
-    EXPECT_FALSE(hvd_wlan_status_line("3 wlan-10-1 Up 1000 1000 x 1000 1000", 1, &r));
-    EXPECT_FALSE(hvd_wlan_status_line("4 wds-1-9 Up 1000 1000 x 1000 1000", 1, &r));
-    EXPECT_FALSE(hvd_wlan_status_line("lonely", 1, &r));
-    EXPECT_EQ(r.activate, 1);
-    EXPECT_EQ(r.txFrameCnt, 101u);
-    EXPECT_EQ(r.rxFrameCnt, 202u);
-    EXPECT_EQ(r.txBytesPerSec, 303u);
-    EXPECT_EQ(r.rxBytesPerSec, 404u);
-
-    capwapWlanStatis_t d{};
-    EXPECT_TRUE(hvd_wlan_status_line("1 wlan-2-1 Down 5 6", 2, &d));
-    EXPECT_TRUE(hvd_wlan_status_line("1 wlan-2-2", 2, &d));
-    EXPECT_TRUE(hvd_wlan_status_line("1 wlan-2-3 up abc 7", 2, &d));
-    EXPECT_EQ(d.activate, 0) << "only a status beginning with U counts";
-    EXPECT_EQ(d.txFrameCnt, 5u);
-    EXPECT_EQ(d.rxFrameCnt, 13u);
-}
-
-TEST(NetDev, SkipsSubInterfacesAndKeepsValuesALineDoesNotSupply)
-{
-    hvd_netdev_values v{};
-    for (const char *other : {"wlan-1-1.10: 1 2 3 4 5 6 7 8 9 10 11", "  eth0: 1 2 3 4 5 6 7 8 9 10 11",
-                              "wlan-2-1: 1 2 3 4 5 6 7 8 9 10 11"})
-        EXPECT_FALSE(hvd_netdev_line(other, 1, &v)) << other;
-    EXPECT_TRUE(hvd_netdev_line("  wlan-1-1: 5000000000 20 3 0 0 0 0 0 6000000000 30 4 0 0 0 0 0", 1, &v));
-    EXPECT_EQ(v.rx_bytes, 5000000000ULL);
-    EXPECT_EQ(v.rx_packets, 20);
-    EXPECT_EQ(v.rx_errs, 3);
-    EXPECT_EQ(v.tx_bytes, 6000000000ULL);
-    EXPECT_EQ(v.tx_packets, 30);
-    EXPECT_EQ(v.tx_errs, 4);
-    // A short line replaces only what it supplies.
-    EXPECT_TRUE(hvd_netdev_line("wlan-1-2: 7 8", 1, &v));
-    EXPECT_EQ(v.rx_bytes, 7u);
-    EXPECT_EQ(v.rx_packets, 8);
-    EXPECT_EQ(v.rx_errs, 3);
-    EXPECT_EQ(v.tx_errs, 4);
-    // No ":" at all still counts, with nothing replaced.
-    EXPECT_TRUE(hvd_netdev_line("wlan-1-3 garbage", 1, &v));
-    EXPECT_EQ(v.rx_bytes, 7u);
 }
 
 // A listing kept for a pass answers every station as reading the stream

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "../common/proc.h"
 #include "seam.h"
 
 namespace {
@@ -76,13 +77,7 @@ TEST_F(RunnerTest, HangingCommandIsEndedWithItsWholeGroup)
     pid_t bg = 0;
     std::ifstream(pidfile) >> bg;
     ASSERT_GT(bg, 0);
-    bool gone = false;
-    for (int i = 0; i < 100 && !gone; ++i) {
-        gone = kill(bg, 0) != 0;
-        if (!gone)
-            usleep(20000);
-    }
-    EXPECT_TRUE(gone) << "the background child was ended too";
+    EXPECT_TRUE(proc::wait_for([&] { return kill(bg, 0) != 0; }, 2000)) << "the background child was ended too";
     unlink(pidfile.c_str());
     rmdir(tmpl);
 }

@@ -25,6 +25,16 @@ inline std::string slurp(const std::string &path)
     return ss.str();
 }
 
+// The lines of a file, without their line ends.
+inline std::vector<std::string> lines(const std::string &path)
+{
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
 // Asks `done` every 20 ms for up to `ms` milliseconds.
 inline bool wait_for(const std::function<bool()> &done, int ms = 10000)
 {

@@ -8,7 +8,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <deque>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,13 +26,13 @@ inline std::string expand(const std::string &w)
     return w;
 }
 
-// A raw text with \n and \t standing for line ends and tabs.
+// A raw text with \n, \r and \t standing for line ends, returns and tabs.
 inline std::string unescape(const std::string &raw)
 {
     std::string out;
     for (size_t i = 0; i < raw.size(); ++i) {
-        const bool esc = raw[i] == '\\' && i + 1 < raw.size() && (raw[i + 1] == 'n' || raw[i + 1] == 't');
-        out += esc ? (raw[++i] == 'n' ? '\n' : '\t') : raw[i];
+        const size_t esc = raw[i] == '\\' && i + 1 < raw.size() ? std::string("ntr").find(raw[i + 1]) : std::string::npos;
+        out += esc != std::string::npos ? (++i, "\n\t\r"[esc]) : raw[i];
     }
     return out;
 }
@@ -82,6 +85,44 @@ inline void play(const std::string &path, const std::vector<std::pair<std::strin
             return;
     }
 }
+
+// What an input left behind, by kind (shell commands, database commands,
+// log lines...), taken line by line by the expectations after it; a kind
+// listed at all must be listed whole by the next input.
+struct Left {
+    std::map<std::string, std::deque<std::string>> lines;
+    std::set<std::string> listed;
+
+    // "-" nothing more, "..." anything more, "~text" the rest holds text,
+    // "!text" it lacks it; any other text is the next line.
+    void expect(const std::string &kind, const std::string &want)
+    {
+        listed.insert(kind);
+        std::deque<std::string> &l = lines[kind];
+        if (want == "-" || want == "...") {
+            EXPECT_TRUE(want == "..." || l.empty()) << l.front();
+            l.clear();
+        } else if (!want.empty() && (want[0] == '~' || want[0] == '!')) {
+            std::string all;
+            for (const std::string &x : l)
+                all += x + "\n";
+            EXPECT_EQ(want[0] == '~', all.find(want.substr(1)) != std::string::npos) << all;
+            l.clear();
+        } else {
+            ASSERT_FALSE(l.empty()) << "no more " << kind;
+            EXPECT_EQ(want, l.front());
+            l.pop_front();
+        }
+    }
+
+    void settle()
+    {
+        for (const std::string &kind : listed)
+            EXPECT_TRUE(lines[kind].empty()) << "unexpected " << kind << ": " << lines[kind].front();
+        lines.clear();
+        listed.clear();
+    }
+};
 
 }  // namespace transcript
 

@@ -8,9 +8,10 @@
 #include <fstream>
 #include <utility>
 
+#include "../common/dbcmd.h"
+#include "../common/proc.h"
 #include "conf_init.h"
 #include "fake_sta_lib.h"
-#include "parser_module.h"
 #include "seam.h"
 #include "wlan.h"
 
@@ -34,30 +35,6 @@ time_t fixed_now(time_t *out)
     if (out != nullptr)
         *out = DaemonTest::kNow;
     return DaemonTest::kNow;
-}
-
-// A database command outside the trace.
-std::string db_run(const std::string &trace, std::vector<const char *> args)
-{
-    unsetenv("STATUSDB_TRACE");
-    parser_module *db = parser_open("dbcmd");
-    void *client = db->init_sock(0);
-    char reply[MAX_BUF_LEN] = {};
-    args.resize(8, nullptr);
-    db->gen_cmd(client, reply, "dbctl", args[0], args[1], args[2], args[3], args[4], args[5],
-                args[6], args[7], (char *)0);
-    db->close_sock(client, 0);
-    setenv("STATUSDB_TRACE", trace.c_str(), 1);
-    return reply;
-}
-
-std::vector<std::string> read_lines(const std::string &path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 }  // namespace
@@ -84,7 +61,7 @@ void DaemonTest::SetUp()
 
     // The tables start-up makes.
     for (const std::string *t : {&wlan_table_, &sta_table_, &mesh_table_})
-        db_run(dir_ + "/trace", {"-a", t->c_str()});
+        dbcmd({"-a", *t});
 }
 
 void DaemonTest::TearDown()
@@ -98,7 +75,7 @@ void DaemonTest::TearDown()
 
 Lines DaemonTest::take_trace()
 {
-    Lines all = read_lines(dir_ + "/trace");
+    Lines all = proc::lines(dir_ + "/trace");
     Lines fresh(all.begin() + static_cast<long>(std::min(trace_seen_, all.size())), all.end());
     trace_seen_ = all.size();
     return fresh;
@@ -112,7 +89,7 @@ Lines DaemonTest::take_commands()
 Lines DaemonTest::log_lines()
 {
     Lines lines;
-    for (const std::string &line : read_lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
+    for (const std::string &line : proc::lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
         lines.push_back(line.size() > 20 ? line.substr(20) : line);
     return lines;
 }
@@ -120,8 +97,7 @@ Lines DaemonTest::log_lines()
 std::string DaemonTest::db_get(const std::string &table, const std::string &key,
                                const std::string &field)
 {
-    return db_run(dir_ + "/trace",
-                  {"-t", table.c_str(), "-k", key.c_str(), "-g", field.c_str()});
+    return dbcmd({"-t", table, "-k", key, "-g", field});
 }
 
 void DaemonTest::write_wlan_conf(int radio, const std::string &text)

@@ -1,5 +1,6 @@
 // A quiet private world for the fuzz targets: status database and common log
-// in a temporary folder, no shell commands, standard output discarded.
+// in a temporary folder, two slots and their records, no shell commands, no
+// developer traces, standard output discarded.
 #ifndef TESTS_DAEMON_FUZZ_WORLD_H
 #define TESTS_DAEMON_FUZZ_WORLD_H
 
@@ -8,8 +9,10 @@
 
 #include <string>
 
+#include "../common/dbcmd.h"
 #include "seam.h"
 #include "wlan.h"
+#include "wlan_hvd.h"
 
 inline void fuzz_world_init()
 {
@@ -23,6 +26,8 @@ inline void fuzz_world_init()
     setenv("COMMON_LOG_DIR", d.c_str(), 1);
     setenv("WPA3_WLAN_CONF_DIR", d.c_str(), 1);
     setenv("HVKIT_SLOT_NUM", "2", 1);
+    static const std::string no_flag = d + "/no_flag";  // developer traces off
+    wlan_debug_flag_name = no_flag.c_str();
     rrm_seam.cmd_open = [](const char *, const char *) -> FILE * { return nullptr; };
     snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", "00:11:22:33:44:55");
     slot_num = 2;
@@ -30,16 +35,8 @@ inline void fuzz_world_init()
     if (freopen("/dev/null", "w", stdout) == nullptr)
         abort();
 
-    parser_module *db = parser_open("dbcmd");
-    void *client = db->init_sock(0);
-    char reply[MAX_BUF_LEN];
-    for (const char *prefix : {TABLE_PREFIX, STA_STATISTIC_TABLE_PREFIX,
-                               MESH_STA_STATISTIC_TABLE_PREFIX}) {
-        char table[WLAN_NAME_LEN];
-        snprintf(table, sizeof table, "%s-%s", prefix, wtp_mac_str);
-        db->gen_cmd(client, reply, "dbctl", "-a", table, (char *)0);
-    }
-    db->close_sock(client, 0);
+    for (const char *prefix : {TABLE_PREFIX, STA_STATISTIC_TABLE_PREFIX, MESH_STA_STATISTIC_TABLE_PREFIX})
+        dbcmd({"-a", std::string(prefix) + "-" + wtp_mac_str});
 }
 
 #endif

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "../common/proc.h"
-#include "parser_module.h"
+#include "../common/dbcmd.h"
 #include "wlan_event.h"
 
 namespace {
@@ -45,6 +45,15 @@ std::string env_or_empty(const char *name)
 {
     const char *v = getenv(name);
     return v != nullptr ? v : "";
+}
+
+// ASAN_OPTIONS with more options for the processes started until the
+// returned text is put back.
+std::string more_asan_options(const std::string &more)
+{
+    const std::string asan = env_or_empty("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + more).c_str(), 1);
+    return asan;
 }
 
 class DaemonRun : public ::testing::Test {
@@ -123,16 +132,7 @@ protected:
 
     std::string db_get(const std::string &table, const std::string &key, const std::string &field)
     {
-        parser_module *db = parser_open("dbcmd");
-        void *client = db->init_sock(0);
-        if (client == nullptr)
-            return "<no client>";
-        static char reply[PARSER_REPLY_MAX];
-        reply[0] = '\0';
-        db->gen_cmd(client, reply, "dbctl", "-t", table.c_str(), "-k", key.c_str(), "-g",
-                    field.c_str(), (char *)0);
-        db->close_sock(client, 0);
-        return reply;
+        return dbcmd({"-t", table, "-k", key, "-g", field});
     }
 
     std::string out() { return slurp(dir_ + "/rrm.out"); }
@@ -230,8 +230,7 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
     std::ofstream(pause + "/release") << 2000000000;
     setenv("SIM_PAUSE_DIR", pause.c_str(), 1);
     setenv("LD_PRELOAD", (bin_ + "/sim/libsim_pause.so").c_str(), 1);
-    const std::string asan = env_or_empty("ASAN_OPTIONS");
-    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+    const std::string asan = more_asan_options("verify_asan_link_order=0");
     const pid_t rrm = start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
     unsetenv("LD_PRELOAD");
     unsetenv("SIM_PAUSE_DIR");
@@ -277,8 +276,7 @@ TEST_F(DaemonRun, StartUpRefusals)
 {
     // A failed start-up ends the process at once, leaving what it had made
     // to the system; that is no leak to report.
-    const std::string asan = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
-    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
+    const std::string asan = more_asan_options("detect_leaks=0");
 
     // No argument, or not a MAC address: usage and a non-zero status.
     EXPECT_NE(0, run({bin_ + "/rrm/rrm"}, dir_ + "/rrm.out"));

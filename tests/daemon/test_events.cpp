@@ -7,9 +7,7 @@
 #include <sys/socket.h>
 #include <string.h>
 
-#include <deque>
 #include <map>
-#include <set>
 
 #include "../common/transcript.h"
 #include "conf_init.h"
@@ -50,9 +48,7 @@ long number_of(const std::string &w)
 
 class Events : public DaemonTest {
 protected:
-    // What the last input left, taken line by line by the expectations.
-    std::map<std::string, std::deque<std::string>> left_;
-    std::set<std::string> touched_;  // listed at all: then listed whole
+    transcript::Left left_;  // what the last input left
     std::map<std::string, std::string> fields_;  // this case's "set" values
     std::string slots_ = "1";
     size_t log_seen_ = 0;
@@ -106,23 +102,20 @@ protected:
         sta_evt_proc(&m, nullptr);
     }
 
-    void settle()
+    void two_slots()  // the records channel events update
     {
-        for (const std::string &name : touched_)
-            EXPECT_TRUE(left_[name].empty()) << "unexpected " << name << ": " << left_[name].front();
-        left_.clear();
-        touched_.clear();
+        if (ch_stat == nullptr) {
+            setenv("HVKIT_SLOT_NUM", "2", 1);
+            slot_num = 2;
+            ch_stat = init_ch_stat(2);
+        }
     }
 
     // A wifi-manager message: each NAME=IFACE a record for that interface,
     // NAME=#N the first N bytes of one; "-" no method and no message.
     void bus(const std::vector<std::string> &w)
     {
-        if (ch_stat == nullptr) {  // the records channel events update
-            setenv("HVKIT_SLOT_NUM", "2", 1);
-            slot_num = 2;
-            ch_stat = init_ch_stat(2);
-        }
+        two_slots();
         struct blob_buf b = {};
         blob_buf_init(&b, 0);
         for (size_t i = 2; i < w.size(); ++i) {
@@ -156,11 +149,7 @@ protected:
     // says) or "ssid".
     void nl(const std::vector<std::string> &w)
     {
-        if (ch_stat == nullptr) {
-            setenv("HVKIT_SLOT_NUM", "2", 1);
-            slot_num = 2;
-            ch_stat = init_ch_stat(2);
-        }
+        two_slots();
         oxwlan_event ev = nlmsg::event(OXWE_INFO | OXWE_INFO_SSID);
         nlmsg::Bytes extra;
         if (w[1] == "chan") {
@@ -198,7 +187,7 @@ protected:
 
     void input(const std::vector<std::string> &w)
     {
-        settle();
+        left_.settle();
         take_trace();
         take_commands();
         log_seen_ = log_lines().size();
@@ -209,16 +198,16 @@ protected:
         EXPECT_EQ(0, rc);
         std::istringstream out(text);
         for (std::string l; std::getline(out, l);)
-            left_["out"].push_back(l);
+            left_.lines["out"].push_back(l);
         if (!text.empty() && text.back() != '\n')
-            left_["out"].back() += "\\c";  // no line end
+            left_.lines["out"].back() += "\\c";  // no line end
         for (const std::string &l : take_trace())
-            left_[">"].push_back(l);
+            left_.lines[">"].push_back(l);
         for (const std::string &l : take_commands())
-            left_["$"].push_back(l);
+            left_.lines["$"].push_back(l);
         const Lines log = log_lines();
-        left_["log"].assign(log.begin() + static_cast<long>(log_seen_), log.end());
-        EXPECT_FALSE(quiet_ && !(left_[">"].empty() && left_["log"].empty())) << "not quiet";
+        left_.lines["log"].assign(log.begin() + static_cast<long>(log_seen_), log.end());
+        EXPECT_FALSE(quiet_ && !(left_.lines[">"].empty() && left_.lines["log"].empty())) << "not quiet";
     }
 
     // One line of the transcript.
@@ -260,24 +249,7 @@ protected:
         } else if (w[0] == "published") {
             EXPECT_EQ(std::stoul(w[1]), fake_sta::published.size());
         } else if (w[0] == ">" || w[0] == "$" || w[0] == "out" || w[0] == "log") {
-            touched_.insert(w[0]);
-            std::deque<std::string> &lines = left_[w[0]];
-            if (rest == "-") {
-                EXPECT_TRUE(lines.empty()) << lines.front();
-                lines.clear();
-            } else if (rest == "...") {
-                lines.clear();
-            } else if (!rest.empty() && (rest[0] == '~' || rest[0] == '!')) {
-                std::string all;
-                for (const std::string &l : lines)
-                    all += l + "\n";
-                EXPECT_EQ(rest[0] == '~', all.find(rest.substr(1)) != std::string::npos) << all;
-                lines.clear();
-            } else {
-                ASSERT_FALSE(lines.empty()) << "no more " << w[0];
-                EXPECT_EQ(rest, lines.front());
-                lines.pop_front();
-            }
+            left_.expect(w[0], rest);
         } else {
             ADD_FAILURE() << "unknown line";
         }
@@ -291,7 +263,7 @@ TEST_F(Events, Transcript)
                      [&](const std::string &line) {
                          if (line.rfind("== ", 0) != 0)
                              return step(line);
-                         settle();  // a new case in a new world
+                         left_.settle();  // a new case in a new world
                          if (!first) {
                              TearDown();
                              SetUp();
@@ -301,7 +273,7 @@ TEST_F(Events, Transcript)
                          fields_.clear();
                          slots_ = "1";
                      });
-    settle();
+    left_.settle();
 }
 
 }  // namespace

@@ -8,12 +8,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "../common/proc.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
 
@@ -26,11 +25,7 @@ TEST(TraceFile, HeldLockAndAnotherUsersFile)
     const std::string path = std::string(tmpl) + "/trace";
     const char *saved = wlan_debug_file_name;
     wlan_debug_file_name = path.c_str();
-    auto text = [&] {
-        std::stringstream ss;
-        ss << std::ifstream(path).rdbuf();
-        return ss.str();
-    };
+    auto text = [&] { return proc::slurp(path); };
 
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);

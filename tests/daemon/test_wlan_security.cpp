@@ -1,5 +1,5 @@
-// Security mode lookup: exact commands, and which configurations turn
-// "WPA3-Personal" into "WPA2-PSK".
+// Security mode lookup: which configurations turn "WPA3-Personal" into
+// "WPA2-PSK".
 #include <string.h>
 
 #include "daemon_fixture.h"
@@ -16,57 +16,45 @@ protected:
         resolveWpa3Security(radio, wlan, security);
         return security;
     }
-    static Lines lookups(int radio, int wlan, int profile)
-    {
-        const std::string cat =
-            "cat /var/halvo/wlan/wlan-" + std::to_string(radio) + ".conf | grep ";
-        return {cat + "SSID_" + std::to_string(wlan) + "_SEC_PROFILE",
-                cat + "SECURITY_" + std::to_string(profile) + "_MODE"};
-    }
 };
 
+// The lookup commands themselves: tests/daemon/events.txt.
 TEST_F(Security, ProfileModeDecides)
 {
-    write_wlan_conf(1, "SSID_1_SEC_PROFILE=\"3\"\nSSID_2_SEC_PROFILE=\"5\"\n"
-                       "SECURITY_3_MODE=\"wpa3\"\nSECURITY_5_MODE=\"wpa2\"\n");
-    EXPECT_EQ("WPA2-PSK", resolve(1, 2));
-    EXPECT_EQ(lookups(1, 2, 5), take_commands());
-    EXPECT_EQ("WPA3-Personal", resolve(1, 1));
-    write_wlan_conf(2, "SSID_4_SEC_PROFILE=\"7\"\nSECURITY_7_MODE=\"wpa2wpa3\"\n");
-    EXPECT_EQ("WPA3-Personal", resolve(2, 4));
-
-    // No file: the profile stays 0, SECURITY_0_MODE is asked for; the
-    // commands run with zeros too.
-    take_commands();
-    EXPECT_EQ("WPA3-Personal", resolve(3, 1));
-    EXPECT_EQ(lookups(3, 1, 0), take_commands());
-    resolve(0, 0);
-    EXPECT_EQ(lookups(0, 0, 0), take_commands());
-    // Profile 0 does have a mode.
-    write_wlan_conf(3, "SECURITY_0_MODE=\"wpa2\"\n");
-    EXPECT_EQ("WPA2-PSK", resolve(3, 1));
-    // A too-short profile value reads as profile 0.
-    write_wlan_conf(1, "SSID_2_SEC_PROFILE=\"\nSECURITY_0_MODE=\"wpa2\"\n");
-    take_commands();
-    EXPECT_EQ("WPA2-PSK", resolve(1, 2));
-    EXPECT_EQ(lookups(1, 2, 0), take_commands());
-    // grep matches anywhere in a line: the first line printed is used.
-    write_wlan_conf(1, "#SSID_2_SEC_PROFILE=\"6\"\nSSID_2_SEC_PROFILE=\"5\"\n"
-                       "SECURITY_6_MODE=\"wpa2\"\nSECURITY_5_MODE=\"wpa3\"\n");
-    EXPECT_EQ("WPA2-PSK", resolve(1, 2));
+    const struct {
+        int radio;
+        std::string conf;  // the radio's file from here on; "-" as it was
+        int wlan;
+        const char *want;
+    } cases[] = {
+        {1, "SSID_1_SEC_PROFILE=\"3\"\nSSID_2_SEC_PROFILE=\"5\"\nSECURITY_3_MODE=\"wpa3\"\nSECURITY_5_MODE=\"wpa2\"\n", 2,
+         "WPA2-PSK"},
+        {1, "-", 1, "WPA3-Personal"},
+        {2, "SSID_4_SEC_PROFILE=\"7\"\nSECURITY_7_MODE=\"wpa2wpa3\"\n", 4, "WPA3-Personal"},
+        {3, "-", 1, "WPA3-Personal"},                         // no file: profile 0, which has no mode
+        {3, "SECURITY_0_MODE=\"wpa2\"\n", 1, "WPA2-PSK"},    // profile 0 does have a mode
+        {1, "SSID_2_SEC_PROFILE=\"\nSECURITY_0_MODE=\"wpa2\"\n", 2, "WPA2-PSK"},  // too short: profile 0
+        // grep matches anywhere in a line: the first line printed is used.
+        {1, "#SSID_2_SEC_PROFILE=\"6\"\nSSID_2_SEC_PROFILE=\"5\"\nSECURITY_6_MODE=\"wpa2\"\nSECURITY_5_MODE=\"wpa3\"\n", 2,
+         "WPA2-PSK"},
+        // Unquoted and empty values, a bare '=', a key without '=', a long line.
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=wpa2\n", 2, "WPA3-Personal"},
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=\"\"\n", 2, "WPA3-Personal"},
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=\n", 2, "WPA3-Personal"},
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=", 2, "WPA3-Personal"},
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE wpa2\n", 2, "WPA3-Personal"},
+        {1, "SSID_2_SEC_PROFILE=\"5\"\nSECURITY_5_MODE=\"" + std::string(300, 'w') + "\"\n", 2, "WPA3-Personal"},
+    };
+    for (const auto &c : cases) {
+        if (c.conf != "-")
+            write_wlan_conf(c.radio, c.conf);
+        EXPECT_EQ(c.want, resolve(c.radio, c.wlan)) << c.conf;
+    }
 }
 
-TEST_F(Security, MalformedEntriesLeaveTheText)
+// Lines that the commands cannot give leave the text too.
+TEST_F(Security, LineWithoutEndAndCommandsThatCannotStart)
 {
-    // Unquoted and empty values, a bare '=', a key without '=', a long line.
-    const std::string modes[] = {"SECURITY_5_MODE=wpa2\n", "SECURITY_5_MODE=\"\"\n",
-                                 "SECURITY_5_MODE=\n", "SECURITY_5_MODE=", "SECURITY_5_MODE wpa2\n",
-                                 "SECURITY_5_MODE=\"" + std::string(300, 'w') + "\"\n"};
-    for (const std::string &mode : modes) {
-        write_wlan_conf(1, "SSID_2_SEC_PROFILE=\"5\"\n" + mode);
-        EXPECT_EQ("WPA3-Personal", resolve(1, 2)) << mode;
-    }
-
     // A line read without a line end loses a character too many (grep
     // itself always ends its lines, so this is fed directly).
     rrm_seam.cmd_open = [](const char *command, const char *) -> FILE * {

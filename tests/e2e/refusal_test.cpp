@@ -1,12 +1,18 @@
-// The launcher's refusals: a command it cannot carry out gets one clear
-// message and a non-zero status, one simulation per state folder, a play
-// whose tools failed ends non-zero, and a daemon that ends is started again.
-// Also: the driver's view follows a channel change.
+// The simulated access point itself and its launcher's refusals: a command
+// it cannot carry out gets one clear message and a non-zero status, one
+// simulation per state folder, a play whose tools failed ends non-zero, a
+// daemon that ends is started again; bad scenarios and failing services stop
+// everything, and nothing is left on the host afterwards (what its tools do:
+// tests/e2e/cases/sim-tools.*). Also: the driver's view follows a channel
+// change.
 #include "scenario.h"
 #include "sim_harness.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -17,9 +23,50 @@ using e2e::SimAp;
 
 const char *kAp = "ap 02:00:00:00:ab:01\nvap wlan-1-1 02:00:00:00:ab:11 up\n";
 
+std::string launcher()
+{
+    return "sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim");
+}
+
 const std::string kTimeline = std::string(kAp) +
                               "step 0 one\nassoc 3c:00:00:00:00:01 wlan-1-1\npass\n"
                               "step 0:10 two\npass\n";
+
+bool exists(const std::string &p)
+{
+    struct stat st;
+    return lstat(p.c_str(), &st) == 0;
+}
+
+// Runs a command inside the access point: its status, its output in *out.
+int inside(const SimAp &ap, const std::string &command, std::string *out)
+{
+    return e2e::run(launcher() + " exec " + q(ap.state()) + " /bin/sh -c " + q(command), out);
+}
+
+bool mounted_under(const std::string &path)
+{
+    std::ifstream in("/proc/self/mountinfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.find(path) != std::string::npos)
+            return true;
+    return false;
+}
+
+const char *kTwoRadios = R"(ap 02:00:00:00:cc:01
+slots 2
+vap wlan-1-1 02:00:00:00:cc:11 up
+vap wds-1-9 02:00:00:00:cc:19 up
+vap wlan-1-10 02:00:00:00:cc:1a down
+vap wlan-2-1 02:00:00:00:cc:21 up
+
+step 0 a station
+assoc 3c:00:00:00:00:01 wlan-1-1
+pass
+
+step 1:00 a VAP goes down
+link wlan-2-1 down
+)";
 
 struct Case {
     const char *args;  // '@' stands for the state folder, '%' for the scenario
@@ -33,9 +80,7 @@ void expect_case(const SimAp &ap, const Case &c, const std::string &env = "")
     std::string args = c.args, out;
     for (size_t at; (at = args.find_first_of("@%")) != std::string::npos;)
         args.replace(at, 1, q(args[at] == '@' ? ap.state() : ap.state() + ".scn"));
-    int rc = e2e::run(env + "sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim") +
-                          " --build " + q(getenv("RRM_BINARY_DIR")) + " " + args,
-                      &out);
+    int rc = e2e::run(env + launcher() + " --build " + q(getenv("RRM_BINARY_DIR")) + " " + args, &out);
     EXPECT_EQ(rc, c.rc) << c.args << "\n" << out;
     EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
     EXPECT_EQ(out.find("Illegal number"), std::string::npos) << c.args << "\n" << out;
@@ -49,7 +94,8 @@ TEST(SimRefusal, CheckTakesANameAndRefusesEventsOnUnknownVapsOrStations)
         std::string timeline;
         Case c;
     } cases[] = {
-        {"", {"check demo", 0, "demo.scn: ok"}},
+        {"", {"check demo", 0, "demo.scn: ok"}},  // the shipped scenarios compile
+        {"", {"check mesh", 0, "mesh.scn: ok"}},
         {"", {"check no-such-scenario", 1, "no scenario 'no-such-scenario'"}},
         {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-2\n", {"check %", 2, "no VAP named 'wlan-1-2'"}},
         {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1\nroam 3c:00:00:00:00:01 wds-1-9\n",
@@ -135,12 +181,75 @@ TEST_F(SimRefusalRunning, FailedToolsFailThePlayAndAnEndedDaemonIsStartedAgain)
 
     // the daemon aborts, as it does by design when the bus is gone
     std::string pid = ap.file("rrm.pid");
-    ASSERT_EQ(e2e::run("sh " + q(std::string(getenv("RRM_SOURCE_DIR")) + "/sim/rrm-sim") +
-                       " exec " + q(ap.state()) + " kill -ABRT " + pid.substr(0, pid.find('\n'))),
-              0);
+    ASSERT_EQ(inside(ap, "kill -ABRT " + pid.substr(0, pid.find('\n')), nullptr), 0);
     expect_case(ap, {"play @ --step 2", 0, "daemon ended: killed by signal 6 (SIGABRT)"});
     EXPECT_NE(ap.file("daemon.log").find("daemon started again (restart 1)"), std::string::npos)
         << ap.file("daemon.log");
+    EXPECT_EQ(ap.stop(), 0);
+}
+
+TEST_F(SimRefusalRunning, RefusedStartLeavesNothingAndNeverTouchesAForeignFolder)
+{
+    const struct {
+        const char *name, *scenario, *env;
+        int rc;
+        std::string message;
+    } cases[] = {
+        {"sim-bad", "ap 02:00:00:00:dd:01\nvap wlan-1-1 02:00:00:00:dd up\n", "", 2,
+         "sim-bad.scn:2: bad VAP MAC address '02:00:00:00:dd'"},
+        {"sim-fail", kTwoRadios, "SIM_UBUSD=/bin/false", 1, "start failed: the bus daemon did not start"},
+    };
+    for (const auto &c : cases) {
+        SimAp ap(c.name, c.scenario);
+        std::string out;
+        EXPECT_EQ(ap.start(c.env, &out), c.rc) << c.name;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        for (const char *f : {"/unshare.pid", "/ns.pid", "/ready"})
+            EXPECT_FALSE(exists(ap.state() + f)) << c.name << f;
+        EXPECT_FALSE(mounted_under(ap.state())) << c.name;
+    }
+
+    const std::string dir = std::string(getenv("RRM_BINARY_DIR")) + "/e2e-runs/foreign";
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "/db").c_str(), 0755);
+    std::ofstream(dir + "/db/keep") << "precious";
+    std::ofstream(dir + ".scn") << kTwoRadios;
+    std::string out;
+    EXPECT_EQ(e2e::run(launcher() + " --build " + q(getenv("RRM_BINARY_DIR")) + " start " +
+                           q(dir + ".scn") + " " + q(dir),
+                       &out),
+              1);
+    EXPECT_NE(out.find("not a state folder of ours"), std::string::npos) << out;
+    EXPECT_EQ(e2e::read_file(dir + "/db/keep"), "precious");
+}
+
+TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
+{
+    const bool had_wifi_dir = exists("/lib/wifi");
+    const bool had_halvo = exists("/var/halvo");
+    const bool had_link = exists("/sys/class/net/wlan-1-1");
+    const std::string cat_before = e2e::read_file("/bin/cat");
+    SimAp ap("sim-stop", kTwoRadios);
+    std::string out;
+    // without overlay mounts: the folder-of-links way must not touch the host either
+    ASSERT_EQ(ap.start("SIM_NO_OVERLAY=1", &out), 0) << out;
+    inside(ap, "cat /proc/net/wireless | sed '1,2d' | grep \".*-2-.*\" | head -n1", &out);
+    EXPECT_EQ(out, " wlan-2-1: 0000   70.  -40.  -95.  0 0 0 0 0 0\n");
+    inside(ap, "/lib/wifi/get_active_vap_list", &out);
+    EXPECT_EQ(out, "wlan-1-1\nwds-1-9\nwlan-2-1\n");
+    std::string ns_pid = ap.file("ns.pid");
+    while (!ns_pid.empty() && ns_pid.back() == '\n')
+        ns_pid.pop_back();
+    ASSERT_FALSE(ns_pid.empty());
+    EXPECT_TRUE(exists("/proc/" + ns_pid));
+    EXPECT_EQ(ap.stop(), 0);
+    EXPECT_FALSE(exists("/proc/" + ns_pid));
+    EXPECT_FALSE(mounted_under(ap.state()));
+    EXPECT_EQ(exists("/lib/wifi"), had_wifi_dir);
+    EXPECT_EQ(exists("/var/halvo"), had_halvo);
+    EXPECT_EQ(exists("/sys/class/net/wlan-1-1"), had_link);
+    EXPECT_EQ(e2e::read_file("/bin/cat"), cat_before);
+    // stopping again is harmless
     EXPECT_EQ(ap.stop(), 0);
 }
 

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/dbcmd.h"
+#include "../common/proc.h"
 #include "conf_init.h"
 #include "../daemon/fake_sta_lib.h"
 #include "netlink_msgs.h"
@@ -37,14 +39,10 @@ const std::string kStaTable = "STA_STATISTIC-00:11:22:33:44:55";
 // Lines of a file past the first `seen`.
 std::vector<std::string> take(const std::string &path, size_t &seen)
 {
-    std::vector<std::string> fresh;
-    std::ifstream in(path);
-    size_t n = 0;
-    for (std::string l; std::getline(in, l); ++n)
-        if (n >= seen)
-            fresh.push_back(l);
-    seen = n;
-    return fresh;
+    const std::vector<std::string> all = proc::lines(path);
+    const size_t from = std::min(seen, all.size());
+    seen = all.size();
+    return {all.begin() + static_cast<long>(from), all.end()};
 }
 
 Bytes with_attr(Bytes msg, uint16_t nla_len, uint16_t nla_type)
@@ -73,7 +71,8 @@ protected:
         ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sp_));
         memset(stat_, 0, sizeof stat_);
         fake_sta::reset();
-        db({"-a", kStaTable});
+        dbcmd({"-a", kStaTable});
+        setenv("STATUSDB_TRACE", (dir_ + "/commands").c_str(), 1);
     }
 
     void TearDown() override
@@ -96,23 +95,6 @@ protected:
     }
     std::vector<std::string> take_traces() { return take(trace_file_, traces_seen_); }
     std::vector<std::string> take_commands() { return take(dir_ + "/commands", commands_seen_); }
-
-    // A database command outside the command trace ("dbctl" and up to six words).
-    std::string db(std::vector<std::string> words)
-    {
-        words.resize(6);
-        const char *w[6];
-        for (size_t i = 0; i < 6; ++i)
-            w[i] = words[i].empty() ? nullptr : words[i].c_str();
-        unsetenv("STATUSDB_TRACE");
-        parser_module *m = parser_open("dbcmd");
-        void *client = m->init_sock(0);
-        char reply[MAX_BUF_LEN] = {};
-        m->gen_cmd(client, reply, "dbctl", w[0], w[1], w[2], w[3], w[4], w[5], (char *)0);
-        m->close_sock(client, 0);
-        setenv("STATUSDB_TRACE", (dir_ + "/commands").c_str(), 1);
-        return reply;
-    }
 
     std::string dir_, trace_file_, flag_file_;
     int sp_[2] = {-1, -1};

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../common/proc.h"
 #include "common_log.h"
 
 namespace {
@@ -27,18 +28,9 @@ protected:
     void TearDown() override
     {
         unsetenv("COMMON_LOG_DIR");
-        std::string cmd = "rm -rf '" + base_ + "'";
-        (void)system(cmd.c_str());
+        (void)system(("rm -rf '" + base_ + "'").c_str());
     }
-    std::vector<std::string> lines(const std::string &name)
-    {
-        std::ifstream in(dir_ + "/" + name);
-        std::vector<std::string> out;
-        std::string l;
-        while (std::getline(in, l))
-            out.push_back(l);
-        return out;
-    }
+    std::vector<std::string> lines(const std::string &name) { return proc::lines(dir_ + "/" + name); }
     off_t size_of(const std::string &name)
     {
         struct stat st;

@@ -8,69 +8,38 @@
 
 #include "hvkit.h"
 
-namespace {
-
-class Hvkit : public ::testing::Test {
-protected:
-    void SetUp() override { clear(); }
-    void TearDown() override
-    {
-        clear();
-        if (!file_.empty())
-            unlink(file_.c_str());
-    }
-    void clear()
-    {
-        unsetenv("HVKIT_SLOT_NUM");
-        unsetenv("HVKIT_HYBRID_MODE");
-        unsetenv("HVKIT_MODEL_FILE");
-        unsetenv("CAPWAP_MODEL_SLOT_NUM");
-    }
-    void model_file(const std::string &content)
-    {
-        char tmpl[] = "/tmp/hvkit_model.XXXXXX";
-        int fd = mkstemp(tmpl);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        file_ = tmpl;
-        std::ofstream(file_) << content;
-        setenv("HVKIT_MODEL_FILE", file_.c_str(), 1);
-    }
-    std::string file_;
-};
-
-}  // namespace
-
-TEST_F(Hvkit, DefaultsFollowTheSlotSettingAndHybridOff)
+// The slot count and hybrid mode from the slot setting, the model file and
+// the environment overrides, the environment first; bad values are ignored.
+TEST(Hvkit, SettingsModelFileAndOverrides)
 {
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 1);
-    EXPECT_EQ(hvkit_wlan_get_hybridmode(), 0);
-    setenv("CAPWAP_MODEL_SLOT_NUM", "3", 1);
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 3);
-    setenv("CAPWAP_MODEL_SLOT_NUM", "-2", 1);
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 0);
-}
-
-TEST_F(Hvkit, ModelFileAndEnvironmentOverridesWithEnvironmentFirst)
-{
-    setenv("CAPWAP_MODEL_SLOT_NUM", "3", 1);
-    model_file("# model\nslotnum=2\n  hybridmode=1\n");
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 2);
-    EXPECT_EQ(hvkit_wlan_get_hybridmode(), 1);
-    setenv("HVKIT_SLOT_NUM", "4", 1);
-    setenv("HVKIT_HYBRID_MODE", "0", 1);
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 4);
-    EXPECT_EQ(hvkit_wlan_get_hybridmode(), 0);
-}
-
-TEST_F(Hvkit, BadValuesAreIgnored)
-{
-    setenv("CAPWAP_MODEL_SLOT_NUM", "2", 1);
-    setenv("HVKIT_SLOT_NUM", "two", 1);
-    setenv("HVKIT_HYBRID_MODE", "1x", 1);
-    model_file("slotnum=-1\nhybridmode=99999\n");
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 2);
-    EXPECT_EQ(hvkit_wlan_get_hybridmode(), 0);
-    setenv("HVKIT_MODEL_FILE", "/nonexistent/model", 1);
-    EXPECT_EQ(hvkit_get_current_model_slotnum(), 2);
+    char tmpl[] = "/tmp/hvkit_model.XXXXXX";
+    const int fd = mkstemp(tmpl);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const struct {
+        const char *slots, *hv_slots, *hv_hybrid, *model;  // nullptr: unset, no model file
+        int want_slots, want_hybrid;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, nullptr, 1, 0},
+        {"3", nullptr, nullptr, nullptr, 3, 0},
+        {"-2", nullptr, nullptr, nullptr, 0, 0},
+        {"3", nullptr, nullptr, "# model\nslotnum=2\n  hybridmode=1\n", 2, 1},
+        {"3", "4", "0", "# model\nslotnum=2\n  hybridmode=1\n", 4, 0},
+        {"2", "two", "1x", "slotnum=-1\nhybridmode=99999\n", 2, 0},
+        {"2", "two", "1x", "", 2, 0},  // the model file missing
+    };
+    for (const auto &c : cases) {
+        for (auto [name, value] : {std::pair{"CAPWAP_MODEL_SLOT_NUM", c.slots}, {"HVKIT_SLOT_NUM", c.hv_slots},
+                                   {"HVKIT_HYBRID_MODE", c.hv_hybrid}})
+            value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+        if (c.model != nullptr)
+            std::ofstream(tmpl) << c.model;
+        c.model == nullptr ? unsetenv("HVKIT_MODEL_FILE")
+                           : setenv("HVKIT_MODEL_FILE", *c.model != '\0' ? tmpl : "/nonexistent/model", 1);
+        EXPECT_EQ(hvkit_get_current_model_slotnum(), c.want_slots) << (c.model ? c.model : "") << c.want_slots;
+        EXPECT_EQ(hvkit_wlan_get_hybridmode(), c.want_hybrid) << (c.model ? c.model : "") << c.want_slots;
+    }
+    for (const char *name : {"CAPWAP_MODEL_SLOT_NUM", "HVKIT_SLOT_NUM", "HVKIT_HYBRID_MODE", "HVKIT_MODEL_FILE"})
+        unsetenv(name);
+    unlink(tmpl);
 }

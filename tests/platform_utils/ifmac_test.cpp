@@ -12,26 +12,19 @@
 
 TEST(IfMac, LoopbackAnswersAndMissingOrOverlongNamesGiveZeros)
 {
-    unsigned char mac[6];
-    memset(mac, 0xaa, sizeof mac);
-    EXPECT_EQ(capwapUtlGetIfMAC("lo", mac), 0);
-    for (unsigned char c : mac)
-        EXPECT_EQ(c, 0);
-
-    memset(mac, 0xaa, sizeof mac);
-    EXPECT_EQ(capwapUtlGetIfMAC("nosuch-if9", mac), -1);
-    for (unsigned char c : mac)
-        EXPECT_EQ(c, 0);
-
     // Sixteen characters do not fit the request's name field.
-    memset(mac, 0xaa, sizeof mac);
-    EXPECT_EQ(capwapUtlGetIfMAC("abcdefghijklmnop", mac), -1);
-    for (unsigned char c : mac)
-        EXPECT_EQ(c, 0);
-    std::string huge(5000, 'l');
-    EXPECT_EQ(capwapUtlGetIfMAC(huge.c_str(), mac), -1);
-    EXPECT_EQ(capwapUtlGetIfMAC("", mac), -1);
-    EXPECT_EQ(capwapUtlGetIfMAC(nullptr, mac), -1);
+    const std::string huge(5000, 'l');
+    const struct {
+        const char *name;
+        int rc;
+    } cases[] = {{"lo", 0}, {"nosuch-if9", -1}, {"abcdefghijklmnop", -1}, {huge.c_str(), -1}, {"", -1}, {nullptr, -1}};
+    for (const auto &c : cases) {
+        unsigned char mac[6];
+        memset(mac, 0xaa, sizeof mac);
+        EXPECT_EQ(capwapUtlGetIfMAC(c.name, mac), c.rc) << (c.name ? c.name : "null");
+        for (unsigned char b : mac)
+            EXPECT_EQ(b, 0) << (c.name ? c.name : "null");
+    }
 }
 
 // In a private network namespace, an interface given a known address is read

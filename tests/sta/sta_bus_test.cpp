@@ -38,17 +38,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string build_dir()
-{
-    const char *b = getenv("RRM_BINARY_DIR");
-    return b ? b : ".";
-}
-
-std::string bus_daemon()
-{
-    const char *d = getenv("SIM_UBUSD");
-    return d ? d : build_dir() + "/platform/ubus/ubusd";
-}
+std::string build_dir() { return getenv("RRM_BINARY_DIR") ? getenv("RRM_BINARY_DIR") : "."; }
+std::string bus_daemon() { return getenv("SIM_UBUSD") ? getenv("SIM_UBUSD") : build_dir() + "/platform/ubus/ubusd"; }
 
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
@@ -145,18 +136,15 @@ protected:
         ASSERT_GT(bus_, 0);
         // Ready once its socket takes a connection (probed without the bus
         // library, which the loop's thread may be using).
-        for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(proc::wait_for([&] {
             struct sockaddr_un sun = {};
             sun.sun_family = AF_UNIX;
             snprintf(sun.sun_path, sizeof sun.sun_path, "%s", socket_.c_str());
             const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const bool up = connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof sun) == 0;
             close(fd);
-            if (up)
-                return;
-            std::this_thread::sleep_for(50ms);
-        }
-        FAIL() << "bus daemon did not come up";
+            return up;
+        })) << "bus daemon did not come up";
     }
 
     void stop_bus(int sig)
@@ -328,21 +316,9 @@ TEST_F(StaBus, ReconnectsAcrossABusRestartWhileServingTheCallersWatcher)
 
 TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
 {
-    FILE *mon = popen((build_dir() + "/platform/sta/sta_mon -c 1 -t ip").c_str(), "r");
-    ASSERT_NE(mon, nullptr);
-    std::vector<std::string> lines;
-    char buf[256];
-    auto read_until = [&](const std::string &want) {
-        while (fgets(buf, sizeof buf, mon) != nullptr) {
-            lines.emplace_back(buf, strcspn(buf, "\n"));
-            if (lines.back() == want)
-                return true;
-        }
-        return false;
-    };
-    ASSERT_TRUE(read_until("# connected (0)"));
-    lines.clear();
-
+    const std::string out = dir_ + "/mon.out";
+    const pid_t mon = proc::spawn({build_dir() + "/platform/sta/sta_mon", "-c", "1", "-t", "ip"}, out);
+    ASSERT_TRUE(proc::wait_for([&] { return proc::slurp(out).find("# connected (0)\n") != std::string::npos; }));
     // As the daemon publishes a station's address: zero-filled but for the
     // station, the address and the type.
     sta_module_msg m;
@@ -353,20 +329,14 @@ TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
     m.info.type = STA_IP;
     publish(typed_msg(STA_ASSO));  // filtered out by -t ip
     publish(m);
+    EXPECT_EQ(0, proc::wait_exit(mon));
 
-    ASSERT_TRUE(read_until("end"));
-    int status = pclose(mon);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    auto has = [&](const std::string &l) {
-        return std::find(lines.begin(), lines.end(), l) != lines.end();
-    };
-    EXPECT_EQ(lines.front(), "message STA_IP");
-    EXPECT_TRUE(has("  mac: 02:de:ad:be:ef:01"));
-    EXPECT_TRUE(has("  ipAddr: 192.168.1.10"));
-    EXPECT_TRUE(has("  type: 2"));
-    EXPECT_TRUE(has("  op: STA_MODULE_NOTIFY"));
-    EXPECT_TRUE(has("  iface: "));
-    EXPECT_EQ(lines.size(), 21u);
+    const std::string text = proc::slurp(out), msg = text.substr(text.find("# connected (0)\n") + 16);
+    EXPECT_EQ(0u, msg.find("message STA_IP\n")) << msg;
+    for (const char *line : {"\n  mac: 02:de:ad:be:ef:01\n", "\n  ipAddr: 192.168.1.10\n", "\n  type: 2\n",
+                             "\n  op: STA_MODULE_NOTIFY\n", "\n  iface: \n", "\nend\n"})
+        EXPECT_NE(std::string::npos, msg.find(line)) << line << msg;
+    EXPECT_EQ(21, std::count(msg.begin(), msg.end(), '\n')) << msg;
 }
 
 // What the publisher sends is checked end to end (tests/e2e, where the

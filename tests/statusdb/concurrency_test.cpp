@@ -16,6 +16,14 @@ using Concurrent = StatusDb;
 
 constexpr int kRounds = 150;
 
+// The key, field and value of writer w's round i.
+void names(int w, int i, char (&key)[32], char (&field)[32], char (&value)[32])
+{
+    std::snprintf(key, sizeof key, "w%d-%03d", w, i);
+    std::snprintf(field, sizeof field, "F%d-%03d", w, i);
+    std::snprintf(value, sizeof value, "%d", i);
+}
+
 // Writer W: each round one key of its own with three fields, and one field
 // of its own on the shared key, each in one command on a fresh client.
 void writer(parser_module *db, int w)
@@ -23,9 +31,7 @@ void writer(parser_module *db, int w)
     char reply[PARSER_REPLY_MAX];
     for (int i = 0; i < kRounds; ++i) {
         char key[32], field[32], value[32];
-        std::snprintf(key, sizeof key, "w%d-%03d", w, i);
-        std::snprintf(field, sizeof field, "F%d-%03d", w, i);
-        std::snprintf(value, sizeof value, "%d", i);
+        names(w, i, key, field, value);
         void *c = db->init_sock(static_cast<unsigned>(100 + w));
         if (c == nullptr)
             return;
@@ -63,9 +69,7 @@ TEST_F(Concurrent, ThreadsAndAProcessWritingAtOnceLoseNoWrite)
     for (int w = 0; w < 3; ++w) {
         for (int i = 0; i < kRounds; ++i) {
             char key[32], field[32], value[32];
-            std::snprintf(key, sizeof key, "w%d-%03d", w, i);
-            std::snprintf(field, sizeof field, "F%d-%03d", w, i);
-            std::snprintf(value, sizeof value, "%d", i);
+            names(w, i, key, field, value);
             for (const char *f : {"A", "B", "C"}) {
                 ASSERT_EQ(db_->gen_cmd(client_, reply_, "dbctl", "-t", "T", "-k", key, "-g", f, nullptr), 0);
                 ASSERT_STREQ(reply_, value) << key << " " << f;

@@ -1,77 +1,40 @@
-// The dbctl tool: the same words on the command line, the reply printed,
-// a failure in the exit status, and tables for a person.
-#include <sys/wait.h>
-
-#include <cstdio>
+// The dbctl tool, played from dbctl.txt: the words on its command line, the
+// reply printed, a failure in the exit status, and views for a person.
+#include <deque>
+#include <sstream>
 #include <string>
 
 #include "../common/proc.h"
+#include "../common/transcript.h"
 #include "statusdb_fixture.h"
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-};
-
-// Runs dbctl with ARGS (already quoted for the shell; test texts only).
-ToolRun dbctl(const std::string &args)
+TEST_F(StatusDb, DbctlTranscript)
 {
-    ToolRun r{-1, {}};
-    r.status = proc::run(std::string(DBCTL_PATH) + " " + args, &r.out);
-    return r;
-}
-
-using Dbctl = StatusDb;
-
-TEST_F(Dbctl, CreatesSetsGetsListsAndRemoves)
-{
-    EXPECT_EQ(dbctl("-a STA").out, "OK\n");
-    EXPECT_EQ(dbctl("-t STA -i aa:bb:cc:00:00:01 -f IFACE -s wlan-1-1 -f SSID -s 'my net'").status, 0);
-    EXPECT_EQ(dbctl("-t STA -i aa:bb:cc:00:00:02 -f IFACE -s wlan-2-1").status, 0);
-
-    ToolRun get = dbctl("-t STA -k aa:bb:cc:00:00:01 -g SSID");
-    EXPECT_EQ(get.status, 0);
-    EXPECT_EQ(get.out, "my net\n");
-    EXPECT_EQ(dbctl("-t STA -k aa:bb:cc:00:00:01 -g NOPE").out, "N/A\n");
-    EXPECT_EQ(dbctl("-t STA -f IFACE -l").out, "aa:bb:cc:00:00:01\tIFACE wlan-1-1\naa:bb:cc:00:00:02\tIFACE wlan-2-1\n");
-
-    // What the tool wrote, the library reads.
-    ASSERT_EQ(db_->gen_cmd(client_, reply_, "dbctl", "-t", "STA", "-k", "aa:bb:cc:00:00:02", "-g", "IFACE", nullptr),
-              0);
-    EXPECT_STREQ(reply_, "wlan-2-1");
-
-    EXPECT_EQ(dbctl("-t STA -r aa:bb:cc:00:00:01").status, 0);
-    EXPECT_EQ(dbctl("-t STA -f IFACE -l").out, "aa:bb:cc:00:00:02\tIFACE wlan-2-1\n");
-
-    ToolRun bad = dbctl("-t STA -k aa:bb:cc:00:00:09 -f IFACE -s x");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.out, "dbctl: error: no key 'aa:bb:cc:00:00:09' in table 'STA'\n");
-    EXPECT_EQ(dbctl("-q").status, 1);
-    EXPECT_EQ(dbctl("").status, 2);
-}
-
-TEST_F(Dbctl, ShowsATableAsAlignedColumns)
-{
-    ASSERT_EQ(dbctl("-a WLAN -t WLAN -i SLOT-0 -f CHANNEL -s 36 -f TX_POWER -s 20").status, 0);
-    ASSERT_EQ(dbctl("-t WLAN -i SLOT-1 -f CHANNEL -s 149").status, 0);
-    ASSERT_EQ(dbctl("-t WLAN -i SLOT-2").status, 0);
-
-    EXPECT_EQ(dbctl("--show WLAN").out,
-              "WLAN (3 keys)\n"
-              "KEY     CHANNEL  TX_POWER\n"
-              "SLOT-0  36       20\n"
-              "SLOT-1  149      -\n"
-              "SLOT-2  -        -\n");
-    EXPECT_EQ(dbctl("--show").out,
-              "database: " + path_ + "\n"
-              "TABLE   KEYS\n"
-              "Velora  1\n"
-              "WLAN    3\n");
-    ToolRun missing = dbctl("--show NOPE");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "dbctl: no table 'NOPE'\n");
+    setenv("TZ", "UTC0", 1);
+    std::deque<std::string> left;  // what the last command printed, not yet listed
+    auto settle = [&] {
+        EXPECT_TRUE(left.empty()) << "unexpected: " << left.front();
+        left.clear();
+    };
+    transcript::play("statusdb/dbctl.txt", {{"$DB", path_}, {"$FF", "\xff"}}, [&](const std::string &line) {
+        const std::string rest = line.substr(std::min(line.size(), line.find(' ') + 1));
+        if (line[0] == '|') {
+            ASSERT_FALSE(left.empty()) << "no more output";
+            EXPECT_TRUE(rest == "..." || rest == left.front()) << "want: " << rest << "\n got: " << left.front();
+            rest == "..." ? left.clear() : left.pop_front();
+            return;
+        }
+        settle();
+        std::string out;
+        const int status = proc::run(std::string(DBCTL_PATH) + " " + (line.find(' ') == std::string::npos ? "" : rest), &out);
+        EXPECT_EQ(line[0] == '?' ? std::stoi(line.substr(1)) : 0, status) << out;
+        std::istringstream lines(out);
+        for (std::string l; std::getline(lines, l);)
+            left.push_back(l);
+    });
+    settle();
 }
 
 }  // namespace

@@ -6,11 +6,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../common/proc.h"
 #include "parser_module.h"
 
 class StatusDb : public ::testing::Test {
@@ -40,14 +39,7 @@ protected:
         rmdir(dir_.c_str());
     }
 
-    std::vector<std::string> trace_lines() const
-    {
-        std::ifstream in(trace_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> trace_lines() const { return proc::lines(trace_); }
 
     std::string dir_, path_, trace_;
     parser_module *db_ = nullptr;

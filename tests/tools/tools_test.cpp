@@ -1,4 +1,4 @@
-// The event record tool and dbctl's views, run as a person runs them.
+// The event record tool, run as a person runs it.
 // wlan_evt's round trip needs the daemon on the bus's fixed default socket,
 // so it runs in a private mount namespace with its own /run (root only).
 #include <fcntl.h>
@@ -10,7 +10,13 @@
 
 #include <functional>
 
-#include "statusdb_fixture.h"
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../common/proc.h"
 
 namespace {
 
@@ -19,32 +25,17 @@ const std::string kEvt = kBin + "/tools/wlan_evt/wlan_evt ";
 const std::string kDbctl = std::string(DBCTL_PATH) + " ";
 const std::string kMac = "02:00:00:00:00:2a";
 
-// Exit status and output (standard error after standard output) of a
-// command line; test texts only.
+// Exit status and output (errors after output) of a command line.
 std::pair<int, std::string> run(const std::string &cmd)
 {
     std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (size_t n; p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    const int st = p != nullptr ? pclose(p) : -1;
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+    const int status = proc::run(cmd, &out);
+    return {status, out};
 }
 
-std::string slurp(const std::string &path)
-{
-    std::stringstream ss;
-    ss << std::ifstream(path).rdbuf();
-    return ss.str();
-}
+using proc::slurp;
 
-bool wait_for(const std::function<bool()> &done)
-{
-    for (int waited = 0; waited < 15000 && !done(); waited += 20)
-        usleep(20 * 1000);
-    return done();
-}
+bool wait_for(const std::function<bool()> &done) { return proc::wait_for(done, 15000); }
 
 TEST(WlanEvt, RefusesBadValues)
 {
@@ -80,10 +71,7 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
     for (const std::string &cmd : {kBin + "/platform/ubus/ubusd -s /var/run/ubus/ubus.sock",
                                    kBin + "/rrm/rrm 00:11:22:33:44:55 >" + dir + "/rrm.out 2>&1",
                                    kEvt + "listen -c 1 sta_leave >" + dir + "/listen.out 2>&1"}) {
-        if ((pids.emplace_back(fork())) == 0) {
-            execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), (char *)nullptr);
-            _exit(127);
-        }
+        pids.push_back(proc::spawn({"/bin/sh", "-c", "exec " + cmd}));
         ASSERT_TRUE(wait_for([] { return access("/var/run/ubus/ubus.sock", F_OK) == 0; })); // the bus first
     }
     ASSERT_TRUE(wait_for([&] { return slurp(dir + "/rrm.out").find("[Connect DB]") != std::string::npos; }));
@@ -113,33 +101,6 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
               slurp(dir + "/listen.out"));
     if (!HasFailure())
         (void)system(("rm -rf " + dir).c_str());
-}
-
-TEST_F(StatusDb, DbctlViews)
-{
-    setenv("TZ", "UTC0", 1);
-    ASSERT_EQ(0, db_->gen_cmd(client_, reply_, "dbctl", "-a", "STA", "-i", "aa:bb:cc:00:00:01", "-f", "IFACE", "-s",
-                              "wlan-1-1", "-f", "ASSO_TIME", "-s", "1700000000", "-f", "SSID", "-s",
-                              "caf\xc3\xa9 \"x\"\x01\xff", "-i", "aa:bb:cc:00:00:02", "-f", "ASSO_TIME", "-s",
-                              "soon", "-f", "STA_IP_ADDR", "-s", "16908801", "-a", "EMPTY", nullptr));
-    const std::string key1 = R"({ "IFACE": "wlan-1-1", "ASSO_TIME": "1700000000", "SSID": "café \"x\"\u0001\u00ff" })";
-    const std::string key2 = R"({ "ASSO_TIME": "soon", "STA_IP_ADDR": "16908801" })";
-    for (const auto &[args, status, out] : std::vector<std::tuple<std::string, int, std::string>>{
-             {"--show STA aa:bb:cc:00:00:01", 0,
-              "aa:bb:cc:00:00:01\nIFACE=wlan-1-1\nASSO_TIME=1700000000 (2023-11-14 22:13:20 UTC)\n"
-              "SSID=caf\xc3\xa9 \"x\"\\x01\xff\n"},
-             {"--show STA aa:bb:cc:00:00:02", 0, "aa:bb:cc:00:00:02\nASSO_TIME=soon\nSTA_IP_ADDR=16908801 (1.2.2.1)\n"},
-             {"--json STA aa:bb:cc:00:00:01", 0, key1 + "\n"},
-             {"--json STA", 0, "{\n  \"aa:bb:cc:00:00:01\": " + key1 + ",\n  \"aa:bb:cc:00:00:02\": " + key2 + "\n}\n"},
-             {"--json", 0,
-              "{\n  \"Velora\": {\n    \"velora-status\": {}\n  },\n  \"STA\": {\n    \"aa:bb:cc:00:00:01\": " + key1 +
-                  ",\n    \"aa:bb:cc:00:00:02\": " + key2 + "\n  },\n  \"EMPTY\": {}\n}\n"},
-             {"--show STA aa:bb:cc:00:00:03", 1, "dbctl: no key 'aa:bb:cc:00:00:03' in table 'STA'\n"},
-             {"--json NOPE", 1, "dbctl: no table 'NOPE'\n"}}) {
-        const auto [got_status, got] = run(kDbctl + args);
-        EXPECT_EQ(status, got_status) << args;
-        EXPECT_EQ(out, got) << args;
-    }
 }
 
 }  // namespace
