@@ -3,8 +3,10 @@
 // of its lock delays an entry for a bounded time only (the entry is then
 // dropped). A database client that cannot be had ends the process with a
 // line naming the unit.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -36,14 +38,21 @@ TEST(TraceFile, HeldLockAndAnotherUsersFile)
     debug_log_to_file("unlocked\n");
     EXPECT_NE(text().find("unlocked"), std::string::npos);
 
-    if (geteuid() == 0) {
-        ASSERT_EQ(fchown(fd, 4242, 4242), 0);
+    // A file of another user needs root with that user mapped: a user
+    // namespace that maps root alone (the cross-build stages' emulation
+    // namespace) refuses the owner with EINVAL; the host stages check it.
+    const bool chowned = geteuid() == 0 && fchown(fd, 4242, 4242) == 0;
+    const int chown_errno = errno;
+    if (chowned) {
         debug_log_to_file("another user\n");
         EXPECT_EQ(text().find("another user"), std::string::npos);
     }
     close(fd);
     wlan_debug_file_name = saved;
     (void)system(("rm -rf " + std::string(tmpl)).c_str());
+    if (!chowned)
+        GTEST_SKIP() << "another user's trace file not checked: "
+                     << (geteuid() != 0 ? "not root" : strerror(chown_errno));
 }
 
 TEST(FatalLine, NamesTheUnit)
