@@ -220,7 +220,7 @@ TEST_F(SimRefusalRunning, RefusedStartLeavesNothingAndNeverTouchesAForeignFolder
                        &out),
               1);
     EXPECT_NE(out.find("not a state folder of ours"), std::string::npos) << out;
-    EXPECT_EQ(e2e::read_file(dir + "/db/keep"), "precious");
+    EXPECT_EQ(proc::slurp(dir + "/db/keep"), "precious");
 }
 
 TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
@@ -228,7 +228,7 @@ TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
     const bool had_wifi_dir = exists("/lib/wifi");
     const bool had_halvo = exists("/var/halvo");
     const bool had_link = exists("/sys/class/net/wlan-1-1");
-    const std::string cat_before = e2e::read_file("/bin/cat");
+    const std::string cat_before = proc::slurp("/bin/cat");
     SimAp ap("sim-stop", kTwoRadios);
     std::string out;
     // without overlay mounts: the folder-of-links way must not touch the host either
@@ -248,7 +248,7 @@ TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
     EXPECT_EQ(exists("/lib/wifi"), had_wifi_dir);
     EXPECT_EQ(exists("/var/halvo"), had_halvo);
     EXPECT_EQ(exists("/sys/class/net/wlan-1-1"), had_link);
-    EXPECT_EQ(e2e::read_file("/bin/cat"), cat_before);
+    EXPECT_EQ(proc::slurp("/bin/cat"), cat_before);
     // stopping again is harmless
     EXPECT_EQ(ap.stop(), 0);
 }

@@ -142,7 +142,7 @@ TEST_F(BusTest, CapturedListenAndSendExchangesByteForByte)
 	EXPECT_TRUE(feed(l, hex(with_obj(kDeliveryAnswer, obj))).empty());
 	// Again: the bus-wide delivery counter is at 2.
 	EXPECT_EQ(lines(feed(s, hex(kSend))), lines({hex("00 01 00 01" + kOk)}));
-	EXPECT_EQ(lines(take(l)), lines({hex(with_obj("00 05 00 02" + kDelivery.substr(11), obj))}));
+	EXPECT_EQ(lines(take(l)), lines({hex(with_obj("00 05 00 02" + kDelivery.substr(12), obj))}));
 
 	// Reserved names are refused, as captured.
 	EXPECT_EQ(lines(feed(s, hex("00 05 00 01 00 00 00 01 00 00 00 40 03 00 00 08 00 00 00 01"
