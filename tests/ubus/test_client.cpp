@@ -513,25 +513,14 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 
 TEST_F(SystemTest, ToolExitCodesAndMessages)
 {
-	const struct {
-		std::vector<std::string> args;
-		int rc;
-		std::string err_start;
-	} cases[] = {
-		{{"send", "ubus.x"}, 6, "Command failed: Permission denied\n"},
-		{{"send", "x", "[1,2]"}, 12, "Command failed: Parsing message data failed\n"},
-		{{"send", "x", "{\"a\":"}, 12, "Command failed: Parsing message data failed\n"},
-		{{"send"}, 254, ""},
-		{{"frobnicate"}, 254, ""},
-		{{"send-raw", "x", dir.file("missing")}, 2, "Cannot read"},
-		{{"listen", ""}, 255, "Error while registering for event '': Permission denied\n"},
-		{{"-t", "1", "listen"}, 0, ""},
-	};
-	for (const auto &c : cases) {
-		EXPECT_EQ(tool(c.args), c.rc) << c.args[0];
-		EXPECT_EQ(err.substr(0, c.err_start.size()), c.err_start);
-		EXPECT_EQ(out, "") << c.args[0];
-	}
+	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}}, [&](const std::string &line) {
+		const size_t bar = line.find(" | "), bar2 = line.find(" |", bar + 3);
+		const std::vector<std::string> args = transcript::words(line.substr(bar + 3, bar2 - bar - 3));
+		const std::string err_start = transcript::unescape(line.substr(std::min(line.size(), bar2 + 3)));
+		EXPECT_EQ(tool(args), std::stoi(line));
+		EXPECT_EQ(err.substr(0, err_start.size()), err_start);
+		EXPECT_EQ(out, "");
+	});
 
 	// SIGTERM ends a listener with status 0.
 	const pid_t lp = tool_bg({"listen", "a"}, dir.file("l.out"));
