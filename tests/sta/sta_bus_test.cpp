@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 
 std::string build_dir() { return getenv("RRM_BINARY_DIR") ? getenv("RRM_BINARY_DIR") : "."; }
 std::string bus_daemon() { return getenv("SIM_UBUSD") ? getenv("SIM_UBUSD") : build_dir() + "/platform/ubus/ubusd"; }
+std::string bus_tool() { return getenv("SIM_UBUS") ? getenv("SIM_UBUS") : build_dir() + "/platform/ubus/ubus"; }
 
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
@@ -243,7 +244,7 @@ TEST_F(StaBus, BadNotificationsAreDroppedAndGoodOnesStillArrive)
         const std::string file = dir_ + "/raw.bin";
         std::ofstream(file, std::ios::binary).write(static_cast<const char *>(rec), static_cast<std::streamsize>(len));
         std::string out;
-        EXPECT_EQ(proc::run(std::string(getenv("SIM_UBUS")) + " -s " + socket_ + " send-raw " + name + " " + file +
+        EXPECT_EQ(proc::run(bus_tool() + " -s " + socket_ + " send-raw " + name + " " + file +
                                 " " + STA_LIB_ATTR, &out), 0) << out;
     };
     // The codec's own tests cover every reason; here, that the loop drops a
