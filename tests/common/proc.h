@@ -77,17 +77,20 @@ inline int wait_exit(pid_t pid, int ms = 20000)
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-// Runs a shell command line; its exit status, its output and errors in *out.
-inline int run(const std::string &cmdline, std::string *out)
+// Runs a shell command line; its exit status, its output and errors in *out
+// when given.
+inline int run(const std::string &cmdline, std::string *out = nullptr)
 {
     FILE *p = popen((cmdline + " 2>&1").c_str(), "r");
     if (p == nullptr)
         return -1;
     char buf[4096];
-    out->clear();
+    std::string text;
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out->append(buf, n);
+        text.append(buf, n);
     const int st = pclose(p);
+    if (out)
+        *out = text;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 

@@ -85,7 +85,7 @@ void check(SimAp &ap, const std::string &line)
 
 void play_case(const std::string &dir, const std::string &name)
 {
-    const std::string scenario = e2e::read_file(dir + "/" + name + ".scn");
+    const std::string scenario = proc::slurp(dir + "/" + name + ".scn");
     const size_t at = scenario.find("\nap ");
     ASSERT_NE(at, std::string::npos);
     const std::string mac = scenario.substr(at + 4, 17);

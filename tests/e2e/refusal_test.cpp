@@ -7,9 +7,13 @@
 // change.
 #include "scenario.h"
 #include "sim_harness.h"
+#include "../common/transcript.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -68,46 +72,42 @@ step 1:00 a VAP goes down
 link wlan-2-1 down
 )";
 
-struct Case {
-    const char *args;  // '@' stands for the state folder, '%' for the scenario
-    int rc;
-    const char *message;
-};
-
-// Runs the launcher with the words of a case and checks status and message.
-void expect_case(const SimAp &ap, const Case &c, const std::string &env = "")
+// Runs the launcher with the given words and checks status and message.
+void expect_case(const SimAp &ap, std::string args, int want, const std::string &message, const std::string &env = "")
 {
-    std::string args = c.args, out;
+    std::string out;
+    const std::string shown = args;
     for (size_t at; (at = args.find_first_of("@%")) != std::string::npos;)
         args.replace(at, 1, q(args[at] == '@' ? ap.state() : ap.state() + ".scn"));
     int rc = e2e::run(env + launcher() + " --build " + q(getenv("RRM_BINARY_DIR")) + " " + args, &out);
-    EXPECT_EQ(rc, c.rc) << c.args << "\n" << out;
-    EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
-    EXPECT_EQ(out.find("Illegal number"), std::string::npos) << c.args << "\n" << out;
+    EXPECT_EQ(rc, want) << shown << "\n" << out;
+    EXPECT_NE(out.find(message), std::string::npos) << shown << "\n" << out;
+    EXPECT_EQ(out.find("Illegal number"), std::string::npos) << shown << "\n" << out;
+}
+
+// Runs the cases of a group of tests/e2e/launcher.txt; `ap` makes the access
+// point of a case from its timeline.
+void expect_cases(const std::string &group, const std::function<const SimAp &(const std::string &)> &ap)
+{
+    transcript::play("e2e/launcher.txt", {}, [&](const std::string &line) {
+        std::vector<std::string> f;
+        std::istringstream in(line);
+        for (std::string w; std::getline(in, w, '|');)
+            f.push_back(transcript::unescape(w.substr(w.starts_with(' '), w.size() - w.starts_with(' ') - w.ends_with(' '))));
+        f.resize(5);
+        if (f[0] == group)
+            expect_case(ap(f[4]), f[2], std::stoi(f[1]), f[3]);
+    });
 }
 
 TEST(SimRefusal, CheckTakesANameAndRefusesEventsOnUnknownVapsOrStations)
 {
     if (!getenv("RRM_SOURCE_DIR") || !getenv("RRM_BINARY_DIR"))
         GTEST_SKIP() << "RRM_SOURCE_DIR and RRM_BINARY_DIR are not set";
-    const struct {
-        std::string timeline;
-        Case c;
-    } cases[] = {
-        {"", {"check demo", 0, "demo.scn: ok"}},  // the shipped scenarios compile
-        {"", {"check mesh", 0, "mesh.scn: ok"}},
-        {"", {"check no-such-scenario", 1, "no scenario 'no-such-scenario'"}},
-        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-2\n", {"check %", 2, "no VAP named 'wlan-1-2'"}},
-        {"step 0 a\nassoc 3c:00:00:00:00:01 wlan-1-1\nroam 3c:00:00:00:00:01 wds-1-9\n",
-         {"check %", 2, ":5: roam: no VAP named 'wds-1-9'"}},
-        {"step 0 a\nip 3c:00:00:00:00:01 wlan-1-1 10.0.0.1\n", {"check %", 2, "has not associated"}},
-        {"step 0 a\ndriver 3c:00:00:00:00:01 snr=30\nip 3c:00:00:00:00:01 wlan-1-1 10.0.0.1\n",
-         {"check %", 2, ":5: ip: station 3c:00:00:00:00:01 has not associated"}},
-    };
-    for (const auto &k : cases) {
-        SimAp ap("refuse-check", kAp + k.timeline);
-        expect_case(ap, k.c);
-    }
+    std::unique_ptr<SimAp> ap;
+    expect_cases("check", [&](const std::string &timeline) -> const SimAp & {
+        return *(ap = std::make_unique<SimAp>("refuse-check", kAp + timeline));
+    });
 }
 
 TEST(SimRefusal, AChannelChangeMovesTheRadiosListedStations)
@@ -140,34 +140,11 @@ TEST_F(SimRefusalRunning, OneSimulationPerFolderStepsInOrderAndNothingOnAStopped
     SimAp ap("refuse-run", kTimeline);
     std::string out;
     ASSERT_EQ(ap.start("", &out), 0) << out;
-    const Case running[] = {
-        {"start % @", 1, "a simulation is already running in"},
-        {"run % @", 1, "a simulation is already running in"},
-        {"play @ --step 0", 1, "'0' is not a step of this scenario (1 to 2)"},
-        {"play @ --step 3", 1, "'3' is not a step of this scenario (1 to 2)"},
-        {"play @ --step two", 1, "'two' is not a step of this scenario"},
-        {"play @ --step", 1, "--step needs a step number"},
-        {"play @ --fast", 1, "unknown option '--fast'"},
-        {"play @ --step 1", 0, ""},
-        {"play @ --step 1", 1, "steps play in order and step 1 has been played; the next is 2"},
-        {"play @", 0, ""},
-        {"play @", 1, "all 2 steps have been played already"},
-        {"pass @ x", 1, "'x' is not a count from 1 to 1000"},
-        {"pass @ 1", 0, ""},
-        {"show @", 0, "--- stations (STA_STATISTIC-02:00:00:00:ab:01): 1 row"},
-    };
-    for (const Case &c : running)
-        expect_case(ap, c);
+    expect_cases("running", [&](const std::string &) -> const SimAp & { return ap; });
     // the running simulation was not disturbed by the refused start and run
     EXPECT_EQ(ap.get("STA_STATISTIC-02:00:00:00:ab:01", "3c:00:00:00:00:01", "IFACE"), "wlan-1-1");
     ASSERT_EQ(ap.stop(), 0);
-    const Case stopped[] = {
-        {"play @", 1, "is not running"},       {"pass @", 1, "is not running"},
-        {"show @", 1, "is not running"},       {"exec @ true", 1, "is not running"},
-        {"db @ -t Velora -f CC_CONN -l", 1, "is not running"},
-    };
-    for (const Case &c : stopped)
-        expect_case(ap, c);
+    expect_cases("stopped", [&](const std::string &) -> const SimAp & { return ap; });
 }
 
 TEST_F(SimRefusalRunning, FailedToolsFailThePlayAndAnEndedDaemonIsStartedAgain)
@@ -177,12 +154,12 @@ TEST_F(SimRefusalRunning, FailedToolsFailThePlayAndAnEndedDaemonIsStartedAgain)
     ASSERT_EQ(ap.start("SIM_STA_PUB=/bin/false", &out), 0) << out;
     if (!ap.daemon_built())
         GTEST_SKIP() << "the daemon is not built";
-    expect_case(ap, {"play @ --step 1", 1, "association of 3c:00:00:00:00:01 not published"});
+    expect_case(ap, "play @ --step 1", 1, "association of 3c:00:00:00:00:01 not published");
 
     // the daemon aborts, as it does by design when the bus is gone
     std::string pid = ap.file("rrm.pid");
     ASSERT_EQ(inside(ap, "kill -ABRT " + pid.substr(0, pid.find('\n')), nullptr), 0);
-    expect_case(ap, {"play @ --step 2", 0, "daemon ended: killed by signal 6 (SIGABRT)"});
+    expect_case(ap, "play @ --step 2", 0, "daemon ended: killed by signal 6 (SIGABRT)");
     EXPECT_NE(ap.file("daemon.log").find("daemon started again (restart 1)"), std::string::npos)
         << ap.file("daemon.log");
     EXPECT_EQ(ap.stop(), 0);
@@ -220,7 +197,7 @@ TEST_F(SimRefusalRunning, RefusedStartLeavesNothingAndNeverTouchesAForeignFolder
                        &out),
               1);
     EXPECT_NE(out.find("not a state folder of ours"), std::string::npos) << out;
-    EXPECT_EQ(e2e::read_file(dir + "/db/keep"), "precious");
+    EXPECT_EQ(proc::slurp(dir + "/db/keep"), "precious");
 }
 
 TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
@@ -228,7 +205,7 @@ TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
     const bool had_wifi_dir = exists("/lib/wifi");
     const bool had_halvo = exists("/var/halvo");
     const bool had_link = exists("/sys/class/net/wlan-1-1");
-    const std::string cat_before = e2e::read_file("/bin/cat");
+    const std::string cat_before = proc::slurp("/bin/cat");
     SimAp ap("sim-stop", kTwoRadios);
     std::string out;
     // without overlay mounts: the folder-of-links way must not touch the host either
@@ -248,7 +225,7 @@ TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
     EXPECT_EQ(exists("/lib/wifi"), had_wifi_dir);
     EXPECT_EQ(exists("/var/halvo"), had_halvo);
     EXPECT_EQ(exists("/sys/class/net/wlan-1-1"), had_link);
-    EXPECT_EQ(e2e::read_file("/bin/cat"), cat_before);
+    EXPECT_EQ(proc::slurp("/bin/cat"), cat_before);
     // stopping again is harmless
     EXPECT_EQ(ap.stop(), 0);
 }

@@ -13,7 +13,6 @@
 #include <sstream>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace e2e {
@@ -54,31 +53,6 @@ std::string q(const std::string &word)
     for (char c : word)
         r += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return r + "'";
-}
-
-int run(const std::string &cmdline, std::string *out)
-{
-    std::string full = cmdline + " 2>&1";
-    FILE *p = popen(full.c_str(), "r");
-    if (!p)
-        return -1;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        text.append(buf, n);
-    int st = pclose(p);
-    if (out)
-        *out = text;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 SimAp::SimAp(const std::string &name, const std::string &scenario)
@@ -182,11 +156,8 @@ std::vector<std::string> SimAp::keys(const std::string &table, const std::string
 
 std::vector<std::string> SimAp::lines_with(const std::string &rel, const std::string &text) const
 {
-    std::vector<std::string> r;
-    std::istringstream in(file(rel));
-    for (std::string line; std::getline(in, line);)
-        if (line.find(text) != std::string::npos)
-            r.push_back(line);
+    std::vector<std::string> r = proc::lines(state_ + "/" + rel);
+    std::erase_if(r, [&](const std::string &l) { return l.find(text) == std::string::npos; });
     return r;
 }
 

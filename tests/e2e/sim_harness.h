@@ -11,19 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/proc.h"
+
 namespace e2e {
+
+using proc::run;  // a command line (already quoted): its exit status, its output in *out
 
 // True when the tests can run the simulator (root).
 bool can_simulate(std::string *why);
 
-// Runs a command line (already quoted) and gives its exit status; its
-// standard output and error land in *out when given.
-int run(const std::string &cmdline, std::string *out = nullptr);
-
 // Single-quotes a word for the shell.
 std::string q(const std::string &word);
-
-std::string read_file(const std::string &path);
 
 class SimAp {
 public:
@@ -46,7 +44,7 @@ public:
     std::vector<std::string> keys(const std::string &table, const std::string &field);
 
     const std::string &state() const { return state_; }
-    std::string file(const std::string &rel) const { return read_file(state_ + "/" + rel); }
+    std::string file(const std::string &rel) const { return proc::slurp(state_ + "/" + rel); }
     // Lines of a state file that contain a text.
     std::vector<std::string> lines_with(const std::string &rel, const std::string &text) const;
     bool daemon_built() const;

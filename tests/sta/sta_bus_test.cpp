@@ -7,23 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
+#include <filesystem>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <event.h>
 
@@ -40,6 +31,7 @@ using namespace std::chrono_literals;
 
 std::string build_dir() { return getenv("RRM_BINARY_DIR") ? getenv("RRM_BINARY_DIR") : "."; }
 std::string bus_daemon() { return getenv("SIM_UBUSD") ? getenv("SIM_UBUSD") : build_dir() + "/platform/ubus/ubusd"; }
+std::string bus_tool() { return getenv("SIM_UBUS") ? getenv("SIM_UBUS") : build_dir() + "/platform/ubus/ubus"; }
 
 // What the subscriber's callbacks saw, filled on the loop thread.
 struct Seen {
@@ -102,11 +94,7 @@ protected:
         setenv("STA_UBUS_SOCKET", socket_.c_str(), 1);
         setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
     }
-    static void TearDownTestSuite()
-    {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        (void)system(cmd.c_str());
-    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
 
     void SetUp() override
     {
@@ -131,8 +119,7 @@ protected:
     void start_bus()
     {
         unlink(socket_.c_str());
-        std::string ubusd = bus_daemon();
-        bus_ = proc::spawn({ubusd, "-s", socket_});
+        bus_ = proc::spawn({bus_daemon(), "-s", socket_});
         ASSERT_GT(bus_, 0);
         // Ready once its socket takes a connection (probed without the bus
         // library, which the loop's thread may be using).
@@ -256,10 +243,9 @@ TEST_F(StaBus, BadNotificationsAreDroppedAndGoodOnesStillArrive)
     auto send_raw = [&](const char *name, const void *rec, size_t len) {
         const std::string file = dir_ + "/raw.bin";
         std::ofstream(file, std::ios::binary).write(static_cast<const char *>(rec), static_cast<std::streamsize>(len));
-        const char *tool = getenv("SIM_UBUS");
-        const std::string cmd = (tool ? std::string(tool) : build_dir() + "/platform/ubus/ubus") + " -s " +
-                                socket_ + " send-raw " + name + " " + file + " " + STA_LIB_ATTR;
-        EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+        std::string out;
+        EXPECT_EQ(proc::run(bus_tool() + " -s " + socket_ + " send-raw " + name + " " + file +
+                                " " + STA_LIB_ATTR, &out), 0) << out;
     };
     // The codec's own tests cover every reason; here, that the loop drops a
     // bad record and goes on.
@@ -347,10 +333,8 @@ TEST_F(StaBus, PublisherToolRefusesBadValues)
                              "assoc --iface abcdefghijklmnopq",
                              "assoc --ssid 0123456789abcdef0123456789abcdefX", "assoc --rssi -200",
                              "assoc --channel 6x", "assoc --band 3", "assoc --vid ''",
-                             "assoc --ip 300.1.1.1", "roam", ""}) {
-        int status = system((build_dir() + "/platform/sta/sta_pub " + args + " 2>/dev/null").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args;
-    }
+                             "assoc --ip 300.1.1.1", "roam", ""})
+        EXPECT_EQ(2, proc::run(build_dir() + "/platform/sta/sta_pub " + args)) << args;
 }
 
 // The loop must not reap the process's children: shell commands run by other

@@ -9,26 +9,20 @@
 #include <libubus.h>
 
 #include "../common/proc.h"
+#include "../common/transcript.h"
 #include "test_util.h"
 #include "ubus_client_internal.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
-#include <string>
 #include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/un.h>
 
 using namespace ubustest;
 
@@ -88,11 +82,10 @@ bool read_exact(int fd, uint8_t *p, size_t n, int ms = 5000)
 	return readable(fd, ms) && recv(fd, p, n, MSG_WAITALL) == static_cast<ssize_t>(n);
 }
 
-void put(int fd, const std::string &h, size_t from = 0, size_t to = SIZE_MAX)
+void put(int fd, const std::string &h)
 {
 	const Bytes b = hex(h);
-	to = std::min(to, b.size());
-	ASSERT_EQ(send(fd, b.data() + from, to - from, MSG_NOSIGNAL), static_cast<ssize_t>(to - from));
+	ASSERT_EQ(send(fd, b.data(), b.size(), MSG_NOSIGNAL), static_cast<ssize_t>(b.size()));
 }
 
 // Reads one whole bus message (header, root); empty on failure.
@@ -105,15 +98,35 @@ Bytes read_msg(int fd)
 	return m.size() == 12 || read_exact(fd, m.data() + 12, m.size() - 12) ? m : Bytes{};
 }
 
-void expect(int fd, const std::string &h)
+// Plays a script of tests/ubus/daemon-scripts.txt on a connection.
+void play(int fd, const std::string &script)
 {
-	EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(h)));
+	bool mine = false;
+	transcript::play("ubus/daemon-scripts.txt",
+			 {{"HELLO", "00 00 00 00 4c e4 ed 7e 00 00 00 04"}, {"REGISTER2", kRegister2}, {"REGISTER", kRegister},
+			  {"SEND", kSend}, {"DELIVERY", kDelivery}, {"ANSWER", kDeliveryAnswer}, {"OK", kOk}},
+			 [&](const std::string &line) {
+				 if (line[0] == '[')
+					 mine = line == "[" + script + "]";
+				 else if (mine && line == ".")
+					 usleep(50000);
+				 else if (mine && line == "< *")
+					 read_msg(fd);
+				 else if (mine && line[0] == '<')
+					 EXPECT_EQ(to_hex(read_msg(fd)), to_hex(hex(line.substr(1))));
+				 else if (mine && line.find('|') != std::string::npos) {
+					 put(fd, line.substr(1, line.find('|') - 1));
+					 usleep(20000);
+					 put(fd, line.substr(line.find('|') + 1));
+				 } else if (mine)
+					 put(fd, line.substr(1));
+			 });
 }
 
-// A listening socket whose single connection is served by `script` on a thread.
+// A listening socket whose single connection is served by a script on a thread.
 class FakeDaemon {
 public:
-	FakeDaemon(const std::string &path, std::function<void(int)> script) : path_(path)
+	FakeDaemon(const std::string &path, const std::string &script) : path_(path)
 	{
 		struct sockaddr_un sun = {};
 		sun.sun_family = AF_UNIX;
@@ -122,7 +135,7 @@ public:
 		EXPECT_EQ(listen(lfd_, 4), 0);
 		th_ = std::thread([this, script] {
 			const int fd = accept(lfd_, nullptr, nullptr);
-			script(fd);
+			play(fd, script);
 			close(fd);
 		});
 	}
@@ -138,8 +151,6 @@ private:
 	int lfd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	std::thread th_;
 };
-
-const char *kHello = "00 00 00 00 4c e4 ed 7e 00 00 00 04";
 
 // A fresh private directory, removed with its files.
 struct TempDir {
@@ -161,19 +172,7 @@ protected:
 
 TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 {
-	FakeDaemon fake(path, [](int fd) {
-		put(fd, kHello);
-		expect(fd, "00 06 00 01 00 00 00 00 00 00 00 04");
-		put(fd, "00 02 00 01 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94"
-			"00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
-		expect(fd, kRegister);
-		put(fd, "00 01 00 02" + kOk);
-		expect(fd, kRegister2);
-		put(fd, "00 01 00 03" + kOk);
-		put(fd, kDelivery);
-		expect(fd, kDeliveryAnswer);
-		read_msg(fd); // until the client closes
-	});
+	FakeDaemon fake(path, "listener");
 	Ctx ctx = connect(path);
 	ASSERT_TRUE(ctx);
 	EXPECT_EQ(ctx->local_id, 0x4ce4ed7eu);
@@ -192,18 +191,7 @@ TEST_F(ClientTest, CapturedListenerExchangeByteForByte)
 
 TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 {
-	FakeDaemon fake(path, [](int fd) {
-		put(fd, "00 00 00 00 98 b6 b1 57 00 00 00 04");
-		expect(fd, kSend);
-		// Two deliveries pushed ahead of the STATUS, one in two pieces.
-		put(fd, kDelivery, 0, 10);
-		usleep(20000);
-		put(fd, kDelivery, 10);
-		put(fd, kDelivery);
-		put(fd, "00 01 00 01" + kOk);
-		expect(fd, kDeliveryAnswer);
-		expect(fd, kDeliveryAnswer);
-	});
+	FakeDaemon fake(path, "send");
 	Ctx ctx = connect(path);
 	ASSERT_TRUE(ctx);
 	// The handler object is known to the library without asking the bus,
@@ -218,24 +206,7 @@ TEST_F(ClientTest, CapturedSendAndDeliveriesAheadOfTheAnswer)
 
 TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 {
-	FakeDaemon fake(path, [](int fd) {
-		put(fd, kHello);
-		// Version 1: skipped whole, the stream stays in step.
-		put(fd, "01 05 00 09 00 00 00 00 00 00 00 0c 03 00 00 08 91 ac 72 94");
-		// Unknown object: answered with NOT_FOUND.
-		put(fd, "00 05 00 02 00 00 00 00 00 00 00 14 03 00 00 08 00 00 00 55 04 00 00 05 78 00 00 00");
-		expect(fd, "00 01 00 02 00 00 00 00 00 00 00 14 01 00 00 08 00 00 00 04 03 00 00 08 00 00 00 55");
-		// No DATA: INVALID_ARGUMENT, handler not called.
-		put(fd, "00 05 00 03 00 00 00 00 00 00 00 14 03 00 00 08 91 ac 72 94 04 00 00 06 78 00 00 00");
-		expect(fd, "00 01 00 03 00 00 00 00 00 00 00 14 01 00 00 08 00 00 00 02 03 00 00 08 91 ac 72 94");
-		// No OBJID: ignored. Then a good one.
-		put(fd, "00 05 00 04 00 00 00 00 00 00 00 0c 04 00 00 05 78 00 00 00");
-		put(fd, kDelivery);
-		expect(fd, kDeliveryAnswer);
-		// A root length below the header size: the stream cannot go on.
-		put(fd, "00 05 00 05 00 00 00 00 00 00 00 02");
-		usleep(50000);
-	});
+	FakeDaemon fake(path, "bad-messages");
 	Ctx ctx = connect(path);
 	ASSERT_TRUE(ctx);
 	ubus_client_attach_handler(ctx.get(), &l.h, 0x91ac7294);
@@ -249,10 +220,7 @@ TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 
 TEST_F(ClientTest, ConnectionLostWhileWaitingForTheAnswer)
 {
-	FakeDaemon fake(path, [](int fd) {
-		put(fd, kHello);
-		read_msg(fd); // the send; never answered
-	});
+	FakeDaemon fake(path, "lost");
 	Ctx ctx = connect(path);
 	ASSERT_TRUE(ctx);
 	ctx->connection_lost = on_lost;
@@ -267,11 +235,8 @@ TEST_F(ClientTest, ConnectRefusesBadGreetings)
 {
 	EXPECT_FALSE(connect(dir.file("none.sock")));
 	EXPECT_FALSE(connect(dir.file(std::string(200, 'x'))));
-	for (const char *greeting : {"00 01 00 00 4c e4 ed 7e 00 00 00 04",   // not HELLO
-				     "00 00 00 00 00 00 00 01 00 00 00 04",   // client id 1
-				     "00 00 00 00 4c e4 ed 7e 00 00 00 02",   // short root
-				     "00 00 00 00 4c e4"}) {                  // cut short
-		FakeDaemon fake(path, [greeting](int fd) { put(fd, greeting); });
+	for (const char *greeting : {"not-hello", "client-id-1", "short-root", "cut-short"}) {
+		FakeDaemon fake(path, greeting);
 		EXPECT_FALSE(connect(path)) << greeting;
 	}
 }
@@ -291,10 +256,7 @@ protected:
 	bool start_daemon()
 	{
 		daemon = spawn({UBUSD_PATH, "-s", sock}, "", dir.file("ubusd.log"));
-		for (int i = 0; i < 500; i++, usleep(10000))
-			if (connect(sock))
-				return true;
-		return false;
+		return proc::wait_for([&] { return bool(connect(sock)); }, 5000);
 	}
 	void stop_daemon()
 	{
@@ -324,11 +286,12 @@ protected:
 		Ctx own = connect(sock);
 		ASSERT_TRUE(from || own);
 		Buf b;
-		for (int i = 0; i < 3000 && slurp(file).empty(); i++)
-			if (i % 50 == 0)
-				ASSERT_EQ(ubus_send_event(from ? from->get() : own.get(), name, b.b.head), 0);
-			else
-				usleep(10000);
+		int i = 0; // a probe every half second; a failed send ends the wait
+		proc::wait_for([&] {
+			return !slurp(file).empty() ||
+			       (i++ % 25 == 0 && ubus_send_event(from ? from->get() : own.get(), name, b.b.head) != 0);
+		}, 30000);
+		ASSERT_FALSE(slurp(file).empty()) << "the tool never showed " << name;
 	}
 	// A tool's output after its readiness probes.
 	static std::string unprobed(const std::string &out)
@@ -536,39 +499,21 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 	pump(a, 300);
 	EXPECT_EQ(wait_exit(all), 0);
 
-	const std::string obj = std::to_string(static_cast<int>(la.h.obj.id));
 	const std::string out = slurp(dir.file("all.out"));
-	for (const std::string &want : std::vector<std::string>{
-		     "          hello: {}\n", "     add_object: {}\n", "<- ", "-> ",
-		     "           data: {\"objid\":" + obj + "}\n",
-		     " #00000001         invoke: {\"objid\":1,\"method\":\"register\",\"data\":{\"object\":" + obj +
-			     ",\"pattern\":\"test.event\"}}\n",
-		     " #00000000         invoke: {\"objid\":" + obj + ",\"method\":\"test.event\",\"data\":{\"a\":1,\"s\":\"hi\"}}\n",
-		     " #00000000         status: {\"status\":0,\"objid\":" + obj + "}\n"})
-		EXPECT_NE(out.find(want), std::string::npos) << want << "\n" << out;
+	transcript::play("ubus/monitor.txt", {{"OBJ", std::to_string(static_cast<int>(la.h.obj.id))}},
+			 [&](const std::string &want) { EXPECT_NE(out.find(transcript::unescape(want)), std::string::npos) << out; });
 }
 
 TEST_F(SystemTest, ToolExitCodesAndMessages)
 {
-	const struct {
-		std::vector<std::string> args;
-		int rc;
-		std::string err_start;
-	} cases[] = {
-		{{"send", "ubus.x"}, 6, "Command failed: Permission denied\n"},
-		{{"send", "x", "[1,2]"}, 12, "Command failed: Parsing message data failed\n"},
-		{{"send", "x", "{\"a\":"}, 12, "Command failed: Parsing message data failed\n"},
-		{{"send"}, 254, ""},
-		{{"frobnicate"}, 254, ""},
-		{{"send-raw", "x", dir.file("missing")}, 2, "Cannot read"},
-		{{"listen", ""}, 255, "Error while registering for event '': Permission denied\n"},
-		{{"-t", "1", "listen"}, 0, ""},
-	};
-	for (const auto &c : cases) {
-		EXPECT_EQ(tool(c.args), c.rc) << c.args[0];
-		EXPECT_EQ(err.substr(0, c.err_start.size()), c.err_start);
-		EXPECT_EQ(out, "") << c.args[0];
-	}
+	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}}, [&](const std::string &line) {
+		const size_t bar = line.find(" | "), bar2 = line.find(" |", bar + 3);
+		const std::vector<std::string> args = transcript::words(line.substr(bar + 3, bar2 - bar - 3));
+		const std::string err_start = transcript::unescape(line.substr(std::min(line.size(), bar2 + 3)));
+		EXPECT_EQ(tool(args), std::stoi(line));
+		EXPECT_EQ(err.substr(0, err_start.size()), err_start);
+		EXPECT_EQ(out, "");
+	});
 
 	// SIGTERM ends a listener with status 0.
 	const pid_t lp = tool_bg({"listen", "a"}, dir.file("l.out"));
