@@ -195,8 +195,14 @@ std::string value_json(const hvUMAC_event_msg_t &rec, const Field &f)
             zero = zero && bytes[i] == 0;
         if (zero)
             return "";
-        if (f.kind == Kind::Mac)
-            return "\"" + mac_text(bytes) + "\"";
+        if (f.kind == Kind::Mac) {
+            // Appended piece by piece: GCC 12's optimiser reports a false
+            // overlap for a chain of string additions here.
+            std::string quoted(1, '"');
+            quoted += mac_text(bytes);
+            quoted += '"';
+            return quoted;
+        }
         snprintf(num, sizeof num, "\"%u.%u.%u.%u\"", bytes[0], bytes[1], bytes[2], bytes[3]);
         return num;
     }
