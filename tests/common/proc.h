@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -93,6 +94,16 @@ inline int run(const std::string &cmdline, std::string *out = nullptr)
         *out = text;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
+
+// A fresh private directory, removed with its files.
+struct TempDir {
+    std::string path = [] {
+        std::string t = std::filesystem::temp_directory_path() / "rrmtest.XXXXXX";
+        return mkdtemp(t.data()) ? t : "";
+    }();
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
 
 }  // namespace proc
 

@@ -22,9 +22,8 @@ namespace {
 
 TEST(TraceFile, HeldLockAndAnotherUsersFile)
 {
-    char tmpl[] = "/tmp/rrmtraceXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string path = std::string(tmpl) + "/trace";
+    const proc::TempDir dir;
+    const std::string path = dir.file("trace");
     const char *saved = wlan_debug_file_name;
     wlan_debug_file_name = path.c_str();
     auto text = [&] { return proc::slurp(path); };
@@ -49,7 +48,6 @@ TEST(TraceFile, HeldLockAndAnotherUsersFile)
     }
     close(fd);
     wlan_debug_file_name = saved;
-    (void)system(("rm -rf " + std::string(tmpl)).c_str());
     if (!chowned)
         GTEST_SKIP() << "another user's trace file not checked: "
                      << (geteuid() != 0 ? "not root" : strerror(chown_errno));

@@ -19,16 +19,12 @@ class CommonLog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/common_log_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        dir_ = base_ + "/nested/logs";  // created on first use
+        dir_ = base_.file("nested/logs");  // created on first use
         setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
     }
     void TearDown() override
     {
         unsetenv("COMMON_LOG_DIR");
-        (void)system(("rm -rf '" + base_ + "'").c_str());
     }
     std::vector<std::string> lines(const std::string &name) { return proc::lines(dir_ + "/" + name); }
     off_t size_of(const std::string &name)
@@ -36,7 +32,8 @@ protected:
         struct stat st;
         return stat((dir_ + "/" + name).c_str(), &st) == 0 ? st.st_size : -1;
     }
-    std::string base_, dir_;
+    proc::TempDir base_;
+    std::string dir_;
 };
 
 }  // namespace
@@ -82,7 +79,7 @@ TEST_F(CommonLog, BadNamesAreRefusedAndNothingEscapesTheFolder)
     EXPECT_EQ(common_log("../escape", 100, "x"), -1);
     EXPECT_EQ(common_log("a/b", 100, "x"), -1);
     EXPECT_EQ(common_log("..", 100, "x"), -1);
-    EXPECT_FALSE(std::ifstream(base_ + "/nested/escape").good());
+    EXPECT_FALSE(std::ifstream(base_.file("nested/escape")).good());
     // A null text still gives a stamped line.
     EXPECT_EQ(common_log("EMPTY", 100, nullptr), 0);
     EXPECT_EQ(lines("EMPTY").size(), 1u);
@@ -90,7 +87,7 @@ TEST_F(CommonLog, BadNamesAreRefusedAndNothingEscapesTheFolder)
 
 TEST_F(CommonLog, UnwritableFolderGivesAnError)
 {
-    std::string file = base_ + "/plain";
+    std::string file = base_.file("plain");
     std::ofstream(file) << "x";
     setenv("COMMON_LOG_DIR", file.c_str(), 1);
     EXPECT_EQ(common_log("LOG", 100, "x"), -1);

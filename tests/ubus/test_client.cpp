@@ -152,20 +152,10 @@ private:
 	std::thread th_;
 };
 
-// A fresh private directory, removed with its files.
-struct TempDir {
-	std::string path = [] {
-		std::string t = std::filesystem::temp_directory_path() / "ubustest.XXXXXX";
-		return mkdtemp(t.data()) ? t : "";
-	}();
-	~TempDir() { std::filesystem::remove_all(path); }
-	std::string file(const std::string &name) const { return path + "/" + name; }
-};
-
 class ClientTest : public ::testing::Test {
 protected:
 	void SetUp() override { g_lost = 0; }
-	TempDir dir;
+	proc::TempDir dir;
 	std::string path = dir.file("bus.sock");
 	Listener l;
 };
