@@ -59,8 +59,8 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
     ASSERT_EQ(0, mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr));
     ASSERT_EQ(0, mount("rrmtest", "/run", "tmpfs", 0, "mode=0755"));
     ASSERT_EQ(0, mkdir("/run/ubus", 0755));
-    char tmpl[] = "/tmp/wlanevtXXXXXX";
-    const std::string dir = mkdtemp(tmpl) != nullptr ? tmpl : "/nonexistent";
+    const proc::TempDir tmp;  // removed after the processes below have ended
+    const std::string dir = tmp.path;
     setenv("STATUSDB_PATH", (dir + "/status.db").c_str(), 1);
     setenv("COMMON_LOG_DIR", dir.c_str(), 1);
     setenv("CAPWAP_MODEL_SLOT_NUM", "2", 1);
@@ -99,8 +99,6 @@ TEST(WlanEvt, RecordsReachTheDaemonAndDecodeBack)
     EXPECT_EQ("wlan_evt: listening\n{ \"sta_leave\": { \"ifname\": \"wlan-1-2\", \"subtype\": 7, \"len\": 240, "
               "\"mac\": \"" + kMac + "\", \"rssi\": 40, \"reason_code\": 8, \"event_type\": \"by-rrm\" } }\n",
               slurp(dir + "/listen.out"));
-    if (!HasFailure())
-        (void)system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
