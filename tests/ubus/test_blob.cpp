@@ -5,6 +5,7 @@
 #include <libubox/blobmsg.h>
 
 #include "json.h"
+#include "../common/transcript.h"
 #include "test_util.h"
 
 #include <algorithm>
@@ -72,31 +73,12 @@ TEST(BlobParse, PolicySelectsByNameAndTypeAndRefusesMalformedLists)
 	EXPECT_EQ(tb[P_NUM], nullptr);
 	EXPECT_EQ(blobmsg_parse(pol, P_MAX, tb, nullptr, 8), -EINVAL);
 
-	const struct {
-		const char *text;
-		int rc;
-		bool num; // "num" found
-	} cases[] = {
-		{"83 00 00 0c 00 40 61 62 63 00 00 00", -1, false}, // name length past the attribute
-		{"83 00 00 0c 00 01 61 62 63 00 00 00", -1, false}, // name without NUL
-		{"83 00 00 0a 00 01 61 00 68 69 00 00", -1, false}, // string value without NUL
-		{"85 00 00 0a 00 01 61 00 00 01 00 00", -1, false}, // integer of the wrong size
-		{"89 00 00 08 00 01 61 00", -1, false},             // type above 8
-		{"83 00 00 04", -1, false},                         // no room for the name header
-		// A good attribute, then one whose length exceeds what is left.
-		{"85 00 00 10 00 03 6e 75 6d 00 00 00 00 00 00 09 83 00 00 40 00 04 6e 61 6d 65 00 00 41 42", 0, true},
-		// Lengths below the header size end the walk.
-		{"00 00 00 00 83 00 00 0c 00 01 61 00 68 69 00 00", 0, false},
-		{"00 00 00 03 00 00 00 00", 0, false},
-		// Odd total length: the walk stops where an attribute would overrun.
-		{"85 00 00 10 00 03 6e 75 6d 00 00 00 00 00 00 05 aa", 0, true},
-	};
-	for (const auto &c : cases) {
-		Bytes in = hex(c.text);
-		EXPECT_EQ(parse(in), c.rc) << c.text;
-		EXPECT_EQ(tb[P_NUM] != nullptr, c.num) << c.text;
-		EXPECT_EQ(tb[P_NAME], nullptr) << c.text;
-	}
+	transcript::play("ubus/blob-parse.txt", {}, [&](const std::string &line) {
+		Bytes in = hex(line.substr(line.find('|')));
+		EXPECT_EQ(parse(in), std::stoi(line));
+		EXPECT_EQ(tb[P_NUM] != nullptr, transcript::words(line)[1] == "num");
+		EXPECT_EQ(tb[P_NAME], nullptr);
+	});
 }
 
 TEST(BlobParse, UntrustedEnvelopeChecksTypesAndBounds)

@@ -146,11 +146,7 @@ TEST_F(BusTest, CapturedListenAndSendExchangesByteForByte)
 	EXPECT_EQ(lines(take(l)), lines({hex(with_obj("00 05 00 02" + kDelivery.substr(12), obj))}));
 
 	// Reserved names are refused, as captured.
-	EXPECT_EQ(lines(feed(s, hex("00 05 00 01 00 00 00 01 00 00 00 40 03 00 00 08 00 00 00 01"
-				    "04 00 00 09 73 65 6e 64 00 00 00 00 07 00 00 28"
-				    "83 00 00 16 00 02 69 64 00 00 00 00 75 62 75 73 2e 66 61 6b 65 00 00 00"
-				    "82 00 00 0c 00 04 64 61 74 61 00 00"))),
-		  lines({hex("00 01 00 01 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 06")}));
+	EXPECT_EQ(lines(feed(s, hex(captured("RESERVED")))), lines({hex(captured("DENIED"))}));
 	EXPECT_TRUE(take(l).empty());
 }
 
@@ -158,12 +154,11 @@ TEST_F(BusTest, MonitorCopiesAndWhoMayMonitor)
 {
 	bus.set_owner(4242, 4242);
 	const uint32_t m = client();
-	const Bytes add = hex("00 05 00 01 00 00 00 03 00 00 00 28 03 00 00 08 00 00 00 03 04 00 00 08 61 64 64 00"
-			      "07 00 00 14 03 00 00 08 00 00 00 03 04 00 00 08 61 64 64 00");
+	const Bytes add = hex(captured("MON_ADD"));
 	EXPECT_EQ(lines(feed(m, add)), lines({hex("00 0b 00 01 00 00 00 00 00 00 00 38 00 00 00 08 " + be(m) +
 						  "01 00 00 08 00 00 00 03 03 00 00 08 00 00 00 01 04 00 00 08 00 00 00 01"
 						  "02 00 00 05 01 00 00 00 05 00 00 0c 01 00 00 08 00 00 00 00"),
-					      hex("00 01 00 01 00 00 00 03 00 00 00 0c 01 00 00 08 00 00 00 00")}));
+					      hex(captured("MON_ADDED"))}));
 
 	// Non-root, not the owner: refused. The owner's identity may monitor.
 	const uint32_t c = client(1000);
@@ -175,13 +170,11 @@ TEST_F(BusTest, MonitorCopiesAndWhoMayMonitor)
 
 	// "remove": the request is still copied, its answer no longer.
 	take(m);
-	r = feed(m, hex("00 05 00 02 00 00 00 03 00 00 00 1c 03 00 00 08 00 00 00 03 04 00 00 0b 72 65 6d 6f 76 65 00 00"
-			"07 00 00 04"));
+	r = feed(m, hex(captured("MON_REMOVE")));
 	ASSERT_EQ(r.size(), 2u);
 	EXPECT_EQ(r[0][1], UBUS_MSG_MONITOR);
 	EXPECT_EQ(status_of(r[1]), 0);
-	r = feed(o, hex("00 05 00 02 00 00 00 03 00 00 00 18 03 00 00 08 00 00 00 03 04 00 00 08 78 79 7a 00"
-			"07 00 00 04"));
+	r = feed(o, hex(captured("MON_XYZ")));
 	EXPECT_EQ(status_of(r.back()), UBUS_STATUS_METHOD_NOT_FOUND);
 }
 
@@ -262,8 +255,7 @@ TEST_F(BusTest, RefusedRequestsGetTheirStatusCodes)
 		{invoke(13, 77777, "x"), UBUS_STATUS_NOT_FOUND},         // unknown object
 		{invoke(14, 1, "send"), UBUS_STATUS_INVALID_ARGUMENT},   // "send" without DATA
 		// METHOD "send" without its NUL counts as absent.
-		{hex("00 05 00 0f 00 00 00 01 00 00 00 14 03 00 00 08 00 00 00 01 04 00 00 08 73 65 6e 64"),
-		 UBUS_STATUS_INVALID_ARGUMENT},
+		{hex(captured("SEND_NO_NUL")), UBUS_STATUS_INVALID_ARGUMENT},
 		// Types a client may not send.
 		{hex("00 00 00 05 00 00 00 00 00 00 00 04"), UBUS_STATUS_INVALID_COMMAND},
 		{hex("00 0c 00 05 00 00 00 00 00 00 00 04"), UBUS_STATUS_INVALID_COMMAND},
