@@ -1,15 +1,6 @@
 #include "daemon_fixture.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <utility>
-
 #include "../common/dbcmd.h"
-#include "../common/proc.h"
 #include "conf_init.h"
 #include "fake_sta_lib.h"
 #include "seam.h"
@@ -41,9 +32,7 @@ time_t fixed_now(time_t *out)
 
 void DaemonTest::SetUp()
 {
-    char tmpl[] = "/tmp/rrmdaemonXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
+    dir_ = tmp_.emplace().path;
     conf_dir = dir_ + "/wlan";
     ASSERT_EQ(0, system(("mkdir -p " + conf_dir + " " + dir_ + "/log").c_str()));
     setenv("STATUSDB_PATH", (dir_ + "/status.db").c_str(), 1);
@@ -70,7 +59,7 @@ void DaemonTest::TearDown()
         stdout_text();
     rrm_seam_reset();
     CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
-    ASSERT_EQ(0, system(("rm -rf " + dir_).c_str()));
+    tmp_.reset();
 }
 
 Lines DaemonTest::take_trace()
@@ -88,16 +77,11 @@ Lines DaemonTest::take_commands()
 
 Lines DaemonTest::log_lines()
 {
-    Lines lines;
-    for (const std::string &line : proc::lines(dir_ + "/log/WLAN_MODULE_DB_LOG"))
-        lines.push_back(line.size() > 20 ? line.substr(20) : line);
+    Lines lines = proc::lines(dir_ + "/log/WLAN_MODULE_DB_LOG");
+    for (std::string &line : lines)
+        if (line.size() > 20)
+            line.erase(0, 20);
     return lines;
-}
-
-std::string DaemonTest::db_get(const std::string &table, const std::string &key,
-                               const std::string &field)
-{
-    return dbcmd({"-t", table, "-k", key, "-g", field});
 }
 
 void DaemonTest::write_wlan_conf(int radio, const std::string &text)

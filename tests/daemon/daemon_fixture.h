@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "../common/proc.h"
 
 using Lines = std::vector<std::string>;
 
@@ -26,14 +29,13 @@ protected:
     Lines take_commands();
     // Lines of the wlan unit's common log (time stamps cut off).
     Lines log_lines();
-    // One field of a key, as the database answers it ("N/A" when none).
-    std::string db_get(const std::string &table, const std::string &key, const std::string &field);
     // Writes the WLAN configuration file of a radio.
     void write_wlan_conf(int radio, const std::string &text);
     // Starts capturing standard output; stdout_text() ends it.
     void capture_stdout();
     std::string stdout_text();
 
+    std::optional<proc::TempDir> tmp_;
     std::string dir_;
     std::string sta_table_ = std::string("STA_STATISTIC-") + kApMac;
     std::string mesh_table_ = std::string("MESH_STA_STATISTIC-") + kApMac;

@@ -11,23 +11,12 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "../common/proc.h"
 #include "../common/dbcmd.h"
@@ -41,11 +30,7 @@ const char *kBusSocket = "/var/run/ubus/ubus.sock";
 using proc::slurp;
 using proc::wait_for;
 
-std::string env_or_empty(const char *name)
-{
-    const char *v = getenv(name);
-    return v != nullptr ? v : "";
-}
+std::string env_or_empty(const char *name) { return getenv(name) ? getenv(name) : ""; }
 
 // ASAN_OPTIONS with more options for the processes started until the
 // returned text is put back.
@@ -70,9 +55,7 @@ protected:
 
         ASSERT_NE(nullptr, getenv("RRM_BINARY_DIR"));
         bin_ = getenv("RRM_BINARY_DIR");
-        char tmpl[] = "/tmp/rrmitXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
+        ASSERT_FALSE(dir_.empty());
         ASSERT_EQ(0, mkdir((dir_ + "/log").c_str(), 0755));
         ASSERT_EQ(0, mkdir((dir_ + "/wlan").c_str(), 0755));
         setenv("STATUSDB_PATH", (dir_ + "/status.db").c_str(), 1);
@@ -91,10 +74,6 @@ protected:
             kill(*it, SIGKILL);
             waitpid(*it, nullptr, 0);
         }
-        if (!dir_.empty() && !HasFailure())
-            (void)system(("rm -rf " + dir_).c_str());
-        else if (!dir_.empty())
-            fprintf(stderr, "left for inspection: %s\n", dir_.c_str());
     }
 
     // Starts a program with its standard output in out_file and its error
@@ -130,24 +109,19 @@ protected:
             << slurp(dir_ + "/send.out");
     }
 
-    std::string db_get(const std::string &table, const std::string &key, const std::string &field)
-    {
-        return dbcmd({"-t", table, "-k", key, "-g", field});
-    }
-
     std::string out() { return slurp(dir_ + "/rrm.out"); }
     std::string common_log() { return slurp(dir_ + "/log/WLAN_MODULE_DB_LOG"); }
 
     std::string bin_;
-    std::string dir_;
+    proc::TempDir tmp_;
+    std::string dir_ = tmp_.path;
     std::vector<pid_t> pids_;
 };
 
-hvUMAC_event_msg_t station_record(const char *ifname, const unsigned char (&mac)[6])
+hvUMAC_event_msg_t station_record(const unsigned char (&mac)[6])
 {
-    hvUMAC_event_msg_t rec;
-    memset(&rec, 0, sizeof rec);
-    snprintf(rec.ifname, sizeof rec.ifname, "%s", ifname);
+    hvUMAC_event_msg_t rec = {};
+    snprintf(rec.ifname, sizeof rec.ifname, "wlan-1-1");
     memcpy(rec.u.sta_info.macaddr, mac, 6);
     return rec;
 }
@@ -158,7 +132,6 @@ hvUMAC_event_msg_t station_record(const char *ifname, const unsigned char (&mac)
 TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
 {
     start_bus();
-    pid_t bus = pids_.front();
     setenv("STATUSDB_TRACE", (dir_ + "/trace").c_str(), 1);
     start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
     unsetenv("STATUSDB_TRACE");
@@ -169,16 +142,15 @@ TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
     // The three tables, then the slot keys, in this order (the collection
     // thread's own commands may come in between).
     std::string startup;
-    std::istringstream trace(slurp(dir_ + "/trace"));
-    for (std::string line; std::getline(trace, line);)
+    for (const std::string &line : proc::lines(dir_ + "/trace"))
         if (line.rfind("dbctl -a ", 0) == 0 || line.find(" -i SLOT-") != std::string::npos)
             startup += line + "\n";
     const std::string mac = kApMac;
     EXPECT_EQ("dbctl -a WLAN-" + mac + "\ndbctl -a STA_STATISTIC-" + mac + "\ndbctl -a MESH_STA_STATISTIC-" + mac +
                   "\ndbctl -t WLAN-" + mac + " -i SLOT-0\ndbctl -t WLAN-" + mac + " -i SLOT-1\n",
               startup);
-    kill(bus, SIGKILL);
-    waitpid(bus, nullptr, 0);
+    kill(pids_.front(), SIGKILL);
+    waitpid(pids_.front(), nullptr, 0);
     pids_.erase(pids_.begin());
     unlink(kBusSocket);
     ASSERT_TRUE(wait_for([&] {
@@ -191,11 +163,12 @@ TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
         40000))
         << common_log();
     const unsigned char sta_mac[6] = {0x02, 0, 0, 0, 0, 0x2b};
-    hvUMAC_event_msg_t rec = station_record("wlan-1-1", sta_mac);
+    hvUMAC_event_msg_t rec = station_record(sta_mac);
     rec.u.sta_info.vid = 9;
     send_record("sta_authorized", rec);
-    const std::string sta_table = std::string("STA_STATISTIC-") + kApMac;
-    EXPECT_TRUE(wait_for([&] { return db_get(sta_table, "02:00:00:00:00:2b", "VID") == "9"; }))
+    EXPECT_TRUE(wait_for([&] {
+        return dbcmd({"-t", std::string("STA_STATISTIC-") + kApMac, "-k", "02:00:00:00:00:2b", "-g", "VID"}) == "9";
+    }))
         << out();
 }
 
@@ -249,15 +222,14 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
         ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "assoc", "--mac", text, "--iface",
                           "wlan-1-1", "--ssid", "Office", "--security", "NONE"},
                          dir_ + "/pub.out"));
-        hvUMAC_event_msg_t rec = station_record("wlan-1-1", mac);
+        hvUMAC_event_msg_t rec = station_record(mac);
         rec.u.sta_info.ipaddr = htonl(0x0a000000u + static_cast<uint32_t>(i));
         send_record("sta_ip", rec);
         send_record("channel_changed", rec);
     }
     auto count = [](const std::string &text, const std::string &what) {
         int n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1), ++n) {}
         return n;
     };
     EXPECT_TRUE(wait_for([&] { return count(slurp(dir_ + "/mon.out"), "ipAddr: 10.0.0.") == kStations; }))
@@ -283,10 +255,10 @@ TEST_F(DaemonRun, StartUpRefusals)
     const std::string asan = more_asan_options("detect_leaks=0");
 
     // No argument, or not a MAC address: usage and a non-zero status.
-    EXPECT_NE(0, run({bin_ + "/rrm/rrm"}, dir_ + "/rrm.out"));
-    EXPECT_NE(std::string::npos, slurp(dir_ + "/rrm.out.err").find("usage:"));
-    EXPECT_NE(0, run({bin_ + "/rrm/rrm", "not-a-mac"}, dir_ + "/rrm.out"));
-    EXPECT_NE(std::string::npos, slurp(dir_ + "/rrm.out.err").find("usage:"));
+    for (const std::vector<std::string> &argv : {std::vector<std::string>{bin_ + "/rrm/rrm"}, {bin_ + "/rrm/rrm", "not-a-mac"}}) {
+        EXPECT_NE(0, run(argv, dir_ + "/rrm.out"));
+        EXPECT_NE(std::string::npos, slurp(dir_ + "/rrm.out.err").find("usage:"));
+    }
 
     // No bus: the start-up step fails with status 0.
     EXPECT_EQ(0, run({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out"));

@@ -9,6 +9,7 @@
 
 #include <map>
 
+#include "../common/dbcmd.h"
 #include "../common/transcript.h"
 #include "conf_init.h"
 #include "daemon_fixture.h"
@@ -227,7 +228,7 @@ protected:
         } else if (w[0] == "sta" || w[0] == "lib" || w[0] == "bus" || w[0] == "nl") {
             input(w);
         } else if (w[0] == "db") {
-            EXPECT_EQ(w.size() > 4 ? transcript::expand(w[4]) : "", db_get(w[1], w[2], w[3]));
+            EXPECT_EQ(w.size() > 4 ? transcript::expand(w[4]) : "", dbcmd({"-t", w[1], "-k", w[2], "-g", w[3]}));
         } else if (w[0] == "sent") {  // the address published, all else zero
             EXPECT_EQ((Lines{"check", "notify"}), fake_sta::calls);
             ASSERT_EQ(1u, fake_sta::published.size());

@@ -1,34 +1,23 @@
 // WPA3 SSID library stand-in: what it makes of bad OWE transition entries
 // and arguments (pairs themselves are checked through the recorder).
 #include <gtest/gtest.h>
-
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <string>
-
+#include "../common/proc.h"
 #include "wpa3info.h"
 
 namespace {
 
 TEST(Wpa3Info, BadEntriesAndBounds)
 {
-    char tmpl[] = "/tmp/wpa3testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    const std::string dir = tmpl;
-    setenv("WPA3_WLAN_CONF_DIR", tmpl, 1);
-    FILE *f = fopen((dir + "/wlan-1.conf").c_str(), "w");
-    ASSERT_NE(nullptr, f);
-    const std::string text = "SSID_2_NAME=\"Cafe\"\nSSID_2_OWE_TRANS_INDEX=\"10\"\n"
+    const proc::TempDir dir;
+    setenv("WPA3_WLAN_CONF_DIR", dir.path.c_str(), 1);
+    std::ofstream(dir.file("wlan-1.conf")) << "SSID_2_NAME=\"Cafe\"\nSSID_2_OWE_TRANS_INDEX=\"10\"\n"
           "SSID_10_OWE_TRANS_INDEX=\"2\"\n"
           "SSID_3_OWE_TRANS_INDEX=\"abc\"\nSSID_4_OWE_TRANS_INDEX=\"100\"\n"
           "SSID_6_OWE_TRANS_INDEX=\"-4\"\nSSID_7_OWE_TRANS_INDEX=5\n"
           "SSID_55_OWE_TRANS_INDEX=\"7\"\n"
           "SSID_8_NAME=\"" + std::string(100, 'n') + "\"\n";
-    fputs(text.c_str(), f);
-    fclose(f);
 
     // Not in a pair, no file for radio 2, bad or unquoted values, SSID_5
     // must not match SSID_55, indexes out of range.
@@ -52,9 +41,6 @@ TEST(Wpa3Info, BadEntriesAndBounds)
     EXPECT_EQ(-1, wpa3_owetm_trans_ssidname(1, 9, 0, buf, sizeof buf));
     EXPECT_EQ(-1, wpa3_owetm_trans_ssidname(1, 9, 2, buf, 0));
     EXPECT_STREQ("keep", buf);
-
-    unlink((dir + "/wlan-1.conf").c_str());
-    rmdir(tmpl);
     unsetenv("WPA3_WLAN_CONF_DIR");
 }
 

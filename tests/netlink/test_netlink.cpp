@@ -4,11 +4,8 @@
 // event records: tests/daemon/events.txt). Each test has a private status
 // database with its command trace, the developer trace file switched on, two
 // slots and four records.
-#include <stdlib.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <linux/netlink.h>
 
@@ -39,10 +36,9 @@ const std::string kStaTable = "STA_STATISTIC-00:11:22:33:44:55";
 // Lines of a file past the first `seen`.
 std::vector<std::string> take(const std::string &path, size_t &seen)
 {
-    const std::vector<std::string> all = proc::lines(path);
-    const size_t from = std::min(seen, all.size());
-    seen = all.size();
-    return {all.begin() + static_cast<long>(from), all.end()};
+    std::vector<std::string> all = proc::lines(path);
+    all.erase(all.begin(), all.begin() + static_cast<long>(std::min(std::exchange(seen, all.size()), all.size())));
+    return all;
 }
 
 Bytes with_attr(Bytes msg, uint16_t nla_len, uint16_t nla_type)
@@ -56,9 +52,6 @@ class NetlinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/rrmnetlinkXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
         setenv("STATUSDB_PATH", (dir_ + "/status.db").c_str(), 1);
         setenv("HVKIT_SLOT_NUM", "2", 1);
         CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("2");
@@ -84,7 +77,6 @@ protected:
         CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
         unsetenv("HVKIT_SLOT_NUM");
         unsetenv("STATUSDB_TRACE");
-        ASSERT_EQ(0, system(("rm -rf '" + dir_ + "'").c_str()));
     }
 
     // Sends one datagram to the daemon's end and runs the read callback once.
@@ -96,7 +88,8 @@ protected:
     std::vector<std::string> take_traces() { return take(trace_file_, traces_seen_); }
     std::vector<std::string> take_commands() { return take(dir_ + "/commands", commands_seen_); }
 
-    std::string dir_, trace_file_, flag_file_;
+    proc::TempDir tmp_;
+    std::string dir_ = tmp_.path, trace_file_, flag_file_;
     int sp_[2] = {-1, -1};
     capwapWlanStatis_t stat_[4];
     size_t traces_seen_ = 0, commands_seen_ = 0;
