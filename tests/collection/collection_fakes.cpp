@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -157,11 +156,7 @@ void CollectionTest::SetUp()
     module = &g_fake_module;
     wlan_hvd_module = &g_fake_module;
 
-    char tmpl[] = "/tmp/rrm-collection-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    trace_file_ = dir_ + "/trace.txt";
-    trace_flag_ = dir_ + "/trace.flag";
+    ASSERT_FALSE(dir_.empty());
     wlan_debug_file_name = strdup(trace_file_.c_str());
     wlan_debug_flag_name = strdup(trace_flag_.c_str());
 
@@ -187,13 +182,11 @@ void CollectionTest::TearDown()
     ch_stat = nullptr;
     g_shell = nullptr;
     g_db = nullptr;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
 }
 
 std::vector<std::string> CollectionTest::take_commands() { return std::exchange(shell_.ran, {}); }
 
-std::string CollectionTest::trace_text() const { return read_file(trace_file_); }
+std::string CollectionTest::trace_text() const { return proc::slurp(trace_file_); }
 
 void CollectionTest::enable_trace(bool on)
 {

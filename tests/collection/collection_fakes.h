@@ -56,10 +56,8 @@ protected:
 
     FakeShell shell_;
     FakeDb db_;
-    std::string dir_;
-    std::string trace_file_, trace_flag_;
+    proc::TempDir tmp_;  // removed with its files
+    std::string dir_ = tmp_.path, trace_file_ = tmp_.file("trace.txt"), trace_flag_ = tmp_.file("trace.flag");
 };
-
-inline std::string read_file(const std::string &path) { return proc::slurp(path); }
 
 #endif

@@ -14,10 +14,8 @@ namespace {
 
 void lines(const std::string &text, int radio)
 {
-    staInfo_t s;
-    memset(&s, 0, sizeof s);
-    capwapWlanStatis_t r;
-    memset(&r, 0, sizeof r);
+    staInfo_t s{};
+    capwapWlanStatis_t r{};
     hvd_netdev_values v{};
     size_t pos = 0;
     while (pos <= text.size()) {
@@ -55,8 +53,7 @@ void listing(const uint8_t *data, size_t size)
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "r");
     if (f == nullptr)
         return;
-    staInfo_t s;
-    memset(&s, 0, sizeof s);
+    staInfo_t s{};
     hvd_read_sta_listing(f, "aa:bb:cc:dd:ee:01", &s);
     fclose(f);
 }

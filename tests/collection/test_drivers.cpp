@@ -7,10 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "../common/proc.h"
 #include "../common/transcript.h"
@@ -20,7 +20,6 @@
 #include "wlan.h"
 #include "wlan_hvd.h"
 #include "wlan_periodic.h"
-
 
 namespace {
 
@@ -68,13 +67,7 @@ public:
     std::vector<std::string> leaves(size_t n)
     {
         std::vector<std::string> lines;
-        proc::wait_for([&] {
-            std::istringstream in(proc::slurp(out_));
-            lines.clear();
-            for (std::string l; std::getline(in, l);)
-                lines.push_back(l);
-            return lines.size() >= n;
-        }, 5000);
+        proc::wait_for([&] { return (lines = proc::lines(out_)).size() >= n; }, 5000);
         return lines;
     }
 
@@ -187,7 +180,7 @@ protected:
             for (const std::string &l : got)
                 EXPECT_EQ(l, rest.substr(rest.find(' ') + 1));
         } else if (w[0] == "log") {
-            const std::string log = read_file(dir_ + "/WLAN_MODULE_DB_LOG");
+            const std::string log = proc::slurp(dir_ + "/WLAN_MODULE_DB_LOG");
             EXPECT_NE(log.find(rest.substr(1)), std::string::npos) << log;
         } else if (w[0] == "fresh") {
             r_ = capwapWlanStatis_t{};
@@ -217,6 +210,8 @@ TEST_F(Drivers, Transcript)
         bus_.reset();
         if (!first) {
             TearDown();
+            for (const auto &e : std::filesystem::directory_iterator(dir_))  // an empty folder again
+                std::filesystem::remove_all(e);
             shell_ = FakeShell{};
             db_ = FakeDb{};
             SetUp();

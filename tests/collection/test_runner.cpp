@@ -63,9 +63,8 @@ TEST_F(RunnerTest, HandsBackOutputAndStatusOfSeveralStreamsOpenAtOnce)
 
 TEST_F(RunnerTest, HangingCommandIsEndedWithItsWholeGroup)
 {
-    char tmpl[] = "/tmp/rrm-runner-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string pidfile = std::string(tmpl) + "/pid";
+    const proc::TempDir tmp;
+    const std::string pidfile = tmp.file("pid");
     rrm_cmd_timeout_ms = 300;
     // A child in the background keeps the output open; both must go.
     std::string cmd = "echo partial; sleep 30 & echo $! > " + pidfile + "; wait";
@@ -78,8 +77,6 @@ TEST_F(RunnerTest, HangingCommandIsEndedWithItsWholeGroup)
     std::ifstream(pidfile) >> bg;
     ASSERT_GT(bg, 0);
     EXPECT_TRUE(proc::wait_for([&] { return kill(bg, 0) != 0; }, 2000)) << "the background child was ended too";
-    unlink(pidfile.c_str());
-    rmdir(tmpl);
 }
 
 TEST_F(RunnerTest, OutputIsBoundedInMemory)

@@ -79,12 +79,12 @@ TEST_F(TraceTest, NeverWritesThroughASymbolicOrHardLink)
     std::ofstream(victim) << "keep";
     ASSERT_EQ(symlink(victim.c_str(), trace_file_.c_str()), 0);
     debug_log_to_file("through the link\n");
-    EXPECT_EQ(read_file(victim), "keep");
+    EXPECT_EQ(proc::slurp(victim), "keep");
 
     ASSERT_EQ(unlink(trace_file_.c_str()), 0);
     ASSERT_EQ(link(victim.c_str(), trace_file_.c_str()), 0);
     debug_log_to_file("through the hard link\n");
-    EXPECT_EQ(read_file(victim), "keep");
+    EXPECT_EQ(proc::slurp(victim), "keep");
 }
 
 TEST_F(TraceTest, SetDebugFlagRunsTouchOrRm)

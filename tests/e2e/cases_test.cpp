@@ -19,10 +19,9 @@
 
 #include "../common/transcript.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -132,14 +131,9 @@ TEST(Cases, EachScenarioMeetsItsExpectations)
         GTEST_SKIP() << why;
     const std::string dir = std::string(getenv("RRM_SOURCE_DIR")) + "/tests/e2e/cases";
     std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            std::string f = e->d_name;
-            if (f.size() > 4 && f.compare(f.size() - 4, 4, ".scn") == 0)
-                names.push_back(f.substr(0, f.size() - 4));
-        }
-        closedir(d);
-    }
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        if (e.path().extension() == ".scn")
+            names.push_back(e.path().stem());
     std::sort(names.begin(), names.end());
     ASSERT_FALSE(names.empty()) << dir;
     for (const std::string &name : names) {

@@ -1,14 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "../common/proc.h"
 #include "common_log.h"
@@ -22,10 +16,7 @@ protected:
         dir_ = base_.file("nested/logs");  // created on first use
         setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
     }
-    void TearDown() override
-    {
-        unsetenv("COMMON_LOG_DIR");
-    }
+    void TearDown() override { unsetenv("COMMON_LOG_DIR"); }
     std::vector<std::string> lines(const std::string &name) { return proc::lines(dir_ + "/" + name); }
     off_t size_of(const std::string &name)
     {
@@ -74,11 +65,8 @@ TEST_F(CommonLog, FileRestartsBeforeItWouldPassTheSizeAndKeepsOneOlderCopy)
 
 TEST_F(CommonLog, BadNamesAreRefusedAndNothingEscapesTheFolder)
 {
-    EXPECT_EQ(common_log(nullptr, 100, "x"), -1);
-    EXPECT_EQ(common_log("", 100, "x"), -1);
-    EXPECT_EQ(common_log("../escape", 100, "x"), -1);
-    EXPECT_EQ(common_log("a/b", 100, "x"), -1);
-    EXPECT_EQ(common_log("..", 100, "x"), -1);
+    for (const char *name : {static_cast<const char *>(nullptr), "", "../escape", "a/b", ".."})
+        EXPECT_EQ(common_log(name, 100, "x"), -1) << (name ? name : "(null)");
     EXPECT_FALSE(std::ifstream(base_.file("nested/escape")).good());
     // A null text still gives a stamped line.
     EXPECT_EQ(common_log("EMPTY", 100, nullptr), 0);

@@ -4,18 +4,15 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
-
+#include "../common/proc.h"
 #include "hvkit.h"
 
 // The slot count and hybrid mode from the slot setting, the model file and
 // the environment overrides, the environment first; bad values are ignored.
 TEST(Hvkit, SettingsModelFileAndOverrides)
 {
-    char tmpl[] = "/tmp/hvkit_model.XXXXXX";
-    const int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const proc::TempDir tmp;
+    const std::string model = tmp.file("model");
     const struct {
         const char *slots, *hv_slots, *hv_hybrid, *model;  // nullptr: unset, no model file
         int want_slots, want_hybrid;
@@ -33,13 +30,12 @@ TEST(Hvkit, SettingsModelFileAndOverrides)
                                    {"HVKIT_HYBRID_MODE", c.hv_hybrid}})
             value != nullptr ? setenv(name, value, 1) : unsetenv(name);
         if (c.model != nullptr)
-            std::ofstream(tmpl) << c.model;
+            std::ofstream(model) << c.model;
         c.model == nullptr ? unsetenv("HVKIT_MODEL_FILE")
-                           : setenv("HVKIT_MODEL_FILE", *c.model != '\0' ? tmpl : "/nonexistent/model", 1);
+                           : setenv("HVKIT_MODEL_FILE", (*c.model != '\0' ? model : tmp.file("missing")).c_str(), 1);
         EXPECT_EQ(hvkit_get_current_model_slotnum(), c.want_slots) << (c.model ? c.model : "") << c.want_slots;
         EXPECT_EQ(hvkit_wlan_get_hybridmode(), c.want_hybrid) << (c.model ? c.model : "") << c.want_slots;
     }
     for (const char *name : {"CAPWAP_MODEL_SLOT_NUM", "HVKIT_SLOT_NUM", "HVKIT_HYBRID_MODE", "HVKIT_MODEL_FILE"})
         unsetenv(name);
-    unlink(tmpl);
 }

@@ -1,31 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
+
+#include "../common/proc.h"
 
 namespace {
 
 std::map<std::string, std::string> run_probe(const std::string &args)
 {
     const char *bin = getenv("RRM_BINARY_DIR");
-    std::string cmd = "env -i PROBE_VAR=hello-world ";
-    cmd += std::string(bin ? bin : ".") + "/tests/platform_utils/title_probe " + args;
-    std::map<std::string, std::string> out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return out;
-    char line[8192];
-    while (fgets(line, sizeof line, p)) {
-        std::string s(line);
-        if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-        auto eq = s.find('=');
-        if (eq != std::string::npos)
-            out[s.substr(0, eq)] = s.substr(eq + 1);
-    }
-    out["rc"] = std::to_string(pclose(p));
+    std::string text;
+    const int rc = proc::run("env -i PROBE_VAR=hello-world " + std::string(bin ? bin : ".") +
+                                 "/tests/platform_utils/title_probe " + args, &text);
+    std::map<std::string, std::string> out{{"rc", std::to_string(rc)}};
+    std::istringstream in(text);
+    for (std::string s; std::getline(in, s);)
+        if (s.find('=') != std::string::npos)
+            out[s.substr(0, s.find('='))] = s.substr(s.find('=') + 1);
     return out;
 }
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -86,15 +85,11 @@ class StaBus : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char tmpl[] = "/tmp/sta_bus_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        socket_ = dir_ + "/ubus.sock";
+        ASSERT_FALSE(dir_.empty());
         // Set once, before any library thread reads it.
         setenv("STA_UBUS_SOCKET", socket_.c_str(), 1);
         setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
     }
-    static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
 
     void SetUp() override
     {
@@ -206,7 +201,8 @@ protected:
         ASSERT_EQ(sta_lib_flush(5000), 0);
     }
 
-    static inline std::string dir_, socket_;
+    static inline proc::TempDir tmp_;  // removed with its files at exit
+    static inline std::string dir_ = tmp_.path, socket_ = tmp_.file("ubus.sock");
     pid_t bus_ = -1;
     Seen seen_;
     sub_info_t info_;

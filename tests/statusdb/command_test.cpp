@@ -19,9 +19,8 @@ using Grammar = StatusDb;
 TEST_F(Grammar, FunctionTableAnswersOnlyForDbcmd)
 {
     EXPECT_EQ(parser_open("dbcmd"), db_);
-    EXPECT_EQ(parser_open("dbcmdx"), nullptr);
-    EXPECT_EQ(parser_open(""), nullptr);
-    EXPECT_EQ(parser_open(nullptr), nullptr);
+    for (const char *name : {static_cast<const char *>(nullptr), "", "dbcmdx"})
+        EXPECT_EQ(parser_open(name), nullptr) << (name ? name : "(null)");
 
     // The members the daemon does not use are there and answer failure.
     char buf[16];

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -16,11 +15,7 @@ class StatusDb : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char *tmp = getenv("TMPDIR");
-        dir_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/statusdb-test-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
-        path_ = dir_ + "/status.db";
-        trace_ = dir_ + "/trace.txt";
+        ASSERT_FALSE(dir_.empty());
         setenv("STATUSDB_PATH", path_.c_str(), 1);
         setenv("STATUSDB_TRACE", trace_.c_str(), 1);
         db_ = parser_open("dbcmd");
@@ -34,14 +29,12 @@ protected:
             db_->close_sock(client_, 0);
         unsetenv("STATUSDB_PATH");
         unsetenv("STATUSDB_TRACE");
-        for (const char *suffix : {"/status.db", "/status.db-wal", "/status.db-shm", "/trace.txt"})
-            unlink((dir_ + suffix).c_str());
-        rmdir(dir_.c_str());
     }
 
     std::vector<std::string> trace_lines() const { return proc::lines(trace_); }
 
-    std::string dir_, path_, trace_;
+    proc::TempDir tmp_;  // removed with its files
+    std::string dir_ = tmp_.path, path_ = tmp_.file("status.db"), trace_ = tmp_.file("trace.txt");
     parser_module *db_ = nullptr;
     void *client_ = nullptr;
     char reply_[PARSER_REPLY_MAX] = {};

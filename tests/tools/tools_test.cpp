@@ -1,20 +1,13 @@
 // The event record tool, run as a person runs it.
 // wlan_evt's round trip needs the daemon on the bus's fixed default socket,
 // so it runs in a private mount namespace with its own /run (root only).
-#include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <functional>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "../common/proc.h"
 
@@ -29,8 +22,7 @@ const std::string kMac = "02:00:00:00:00:2a";
 std::pair<int, std::string> run(const std::string &cmd)
 {
     std::string out;
-    const int status = proc::run(cmd, &out);
-    return {status, out};
+    return {proc::run(cmd, &out), out};
 }
 
 using proc::slurp;
@@ -39,6 +31,7 @@ bool wait_for(const std::function<bool()> &done) { return proc::wait_for(done, 1
 
 TEST(WlanEvt, RefusesBadValues)
 {
+    const proc::TempDir tmp;  // the record file, never written on a refusal
     for (const auto &[args, message] : std::vector<std::pair<std::string, std::string>>{
              {"sta_ip --ifname wlan-1-1 --mac " + kMac, "sta_ip needs --ip"},
              {"sta_authorized --ifname wlan-1-1 --mac 02:00:00:00:00:1", "--mac: '02:00:00:00:00:1' is not"},
@@ -46,7 +39,7 @@ TEST(WlanEvt, RefusesBadValues)
              {"sta_leave --mac " + kMac + " --ifname 12345678901234567", "--ifname: at most 16 bytes"},
              {"ssid --ifname wlan-1-1 --vid 1", "ssid has no field --vid"},
              {"sta_join", "unknown event 'sta_join'"}}) {
-        const auto [status, out] = run(kEvt + args + " --out /dev/null");
+        const auto [status, out] = run(kEvt + args + " --out " + tmp.file("rec"));
         EXPECT_EQ(2, status) << args;
         EXPECT_EQ(0u, out.find("wlan_evt: " + message)) << out;
     }
