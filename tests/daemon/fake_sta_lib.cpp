@@ -1,7 +1,5 @@
 #include "fake_sta_lib.h"
 
-#include <string.h>
-
 namespace fake_sta {
 std::vector<sta_module_msg> published;
 std::vector<std::string> calls;
@@ -27,9 +25,7 @@ int sta_lib_notify(sta_module_msg *msg)
 {
     if (fake_sta::published.size() >= 1024)  // long fuzzing runs publish without end
         fake_sta::reset();
-    sta_module_msg copy;
-    memcpy(&copy, msg, sizeof copy);
-    fake_sta::published.push_back(copy);
+    fake_sta::published.push_back(*msg);
     fake_sta::calls.push_back("notify");
     return 0;
 }

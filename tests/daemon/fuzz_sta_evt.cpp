@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    sta_module_msg msg;
-    memset(&msg, 0, sizeof msg);
+    sta_module_msg msg = {};
     memcpy(&msg, data, size < sizeof msg ? size : sizeof msg);
     sta_evt_proc(&msg, nullptr);
     return 0;

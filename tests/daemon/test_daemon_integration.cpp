@@ -80,8 +80,7 @@ protected:
     // output beside it (".err"); returns its pid.
     pid_t start(const std::vector<std::string> &argv, const std::string &out_file)
     {
-        pids_.push_back(proc::spawn(argv, out_file, out_file + ".err"));
-        return pids_.back();
+        return pids_.emplace_back(proc::spawn(argv, out_file, out_file + ".err"));
     }
 
     // Runs a program to its end; returns its exit status (-1 if signalled).

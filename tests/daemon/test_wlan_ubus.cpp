@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <tuple>
+
 #include "wlan.h"
 #include "wlan_ubus.h"
 
@@ -38,9 +40,8 @@ TEST(InterfaceIdx, Forms)
     };
     for (const auto &c : cases) {
         int radio = -7, wlan = -7;
-        EXPECT_EQ(c.ok, getInterfaceIdx(c.name, &radio, &wlan)) << (c.name ? c.name : "null");
-        EXPECT_EQ(c.radio, radio) << (c.name ? c.name : "null");
-        EXPECT_EQ(c.wlan, wlan) << (c.name ? c.name : "null");
+        const int ok = getInterfaceIdx(c.name, &radio, &wlan);
+        EXPECT_EQ((std::tuple{c.ok, c.radio, c.wlan}), (std::tuple{ok, radio, wlan})) << (c.name ? c.name : "null");
     }
 }
 

@@ -56,8 +56,7 @@ inline Bytes event_message(const std::string &ifname, const oxwlan_event &ev, co
 
 inline oxwlan_event event(uint16_t cmd)
 {
-    oxwlan_event ev;
-    memset(&ev, 0, sizeof ev);
+    oxwlan_event ev = {};
     ev.hdr.len = sizeof ev;
     ev.hdr.cmd = cmd;
     ev.data.hdr.len = sizeof(oxwlan_req_data);
