@@ -214,9 +214,8 @@ TEST_F(SimRefusalRunning, StopLeavesNothingOnTheHost)
     EXPECT_EQ(out, " wlan-2-1: 0000   70.  -40.  -95.  0 0 0 0 0 0\n");
     inside(ap, "/lib/wifi/get_active_vap_list", &out);
     EXPECT_EQ(out, "wlan-1-1\nwds-1-9\nwlan-2-1\n");
-    std::string ns_pid = ap.file("ns.pid");
-    while (!ns_pid.empty() && ns_pid.back() == '\n')
-        ns_pid.pop_back();
+    std::string ns_pid;
+    std::getline(std::istringstream(ap.file("ns.pid")), ns_pid);
     ASSERT_FALSE(ns_pid.empty());
     EXPECT_TRUE(exists("/proc/" + ns_pid));
     EXPECT_EQ(ap.stop(), 0);

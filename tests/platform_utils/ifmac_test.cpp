@@ -5,9 +5,8 @@
 #include <string>
 
 #include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include "../common/proc.h"
 #include "platform_utils.h"
 
 TEST(IfMac, LoopbackAnswersAndMissingOrOverlongNamesGiveZeros)
@@ -50,10 +49,8 @@ TEST(IfMac, ReadsTheAddressOfARealInterface)
         mac2str(mac, text);
         _exit(strcmp(text, "02:11:22:3a:4b:5c") == 0 ? 0 : 2);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77)
+    const int status = proc::wait_exit(pid);
+    if (status == 77)
         GTEST_SKIP() << "no private network namespace with a virtual interface here";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(status, 0);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -35,14 +37,10 @@ int main(int argc, char **argv, char **envp)
         readlink("/proc/thread-self/exe", kern, sizeof kern - 1) > 0 && std::string(self) != kern)
         printf("emulator=%s\n", kern);
 
-    FILE *f = fopen("/proc/self/cmdline", "r");
-    if (f == nullptr)
+    std::ifstream f("/proc/self/cmdline");
+    if (!f)
         return 4;
-    std::string cmd;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        cmd.push_back(static_cast<char>(c));
-    fclose(f);
+    std::string cmd{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     while (!cmd.empty() && cmd.back() == '\0')
         cmd.pop_back();
     printf("title=%s\n", cmd.c_str());

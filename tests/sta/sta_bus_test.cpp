@@ -169,7 +169,7 @@ protected:
 
     // An association with every byte set (texts full but for their last
     // byte), so that any byte lost or moved on the way shows.
-    static sta_module_msg assoc_msg(uint8_t last_octet)
+    static sta_module_msg assoc_msg(uint8_t last_octet, reg_type type = STA_ASSO)
     {
         sta_module_msg m;
         auto *p = reinterpret_cast<unsigned char *>(&m);
@@ -178,19 +178,12 @@ protected:
         rrm_sta_info &i = m.info;
         m.op = STA_MODULE_NOTIFY;
         i.status = HAPD_STA_ASSOC;
-        i.type = STA_ASSO;
+        i.type = type;
         i.mac[5] = last_octet;
         for (auto [text, size] : {std::pair{i.iface, sizeof i.iface}, {i.ssid, sizeof i.ssid},
                                   {i.event_type, sizeof i.event_type}, {i.security, sizeof i.security},
                                   {i.display_ssid, sizeof i.display_ssid}})
             text[size - 1] = '\0';
-        return m;
-    }
-
-    static sta_module_msg typed_msg(reg_type t)
-    {
-        sta_module_msg m = assoc_msg(0x99);
-        m.info.type = t;
         return m;
     }
 
@@ -216,10 +209,10 @@ protected:
 TEST_F(StaBus, PublishedMessagesReachOnlyTheSubscribedTypesIntact)
 {
     start_loop({STA_ASSO, NETOPEER_ONLINE});
-    publish(typed_msg(STA_DISASSO));  // not subscribed
+    publish(assoc_msg(0x99, STA_DISASSO));  // not subscribed
     sta_module_msg sent = assoc_msg(0x55);
     publish(sent);
-    publish(typed_msg(NETOPEER_ONLINE));
+    publish(assoc_msg(0x99, NETOPEER_ONLINE));
     ASSERT_TRUE(seen_.wait([&] { return seen_.msgs.size() >= 2; }, 5s));
 
     std::lock_guard<std::mutex> lock(seen_.mu);
@@ -309,7 +302,7 @@ TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
     memcpy(m.info.mac, mac, 6);
     inet_pton(AF_INET, "192.168.1.10", &m.info.ipAddr);
     m.info.type = STA_IP;
-    publish(typed_msg(STA_ASSO));  // filtered out by -t ip
+    publish(assoc_msg(0x99));  // filtered out by -t ip
     publish(m);
     EXPECT_EQ(0, proc::wait_exit(mon));
 

@@ -2,11 +2,11 @@
 // access past a buffer, every reply terminated within its bound, a list
 // reply made of whole entries.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,12 +21,7 @@ parser_module *db = nullptr;
 void *client = nullptr;
 std::string dir;
 
-void remove_database()
-{
-    for (const char *f : {"/status.db", "/status.db-wal", "/status.db-shm"})
-        unlink((dir + f).c_str());
-    rmdir(dir.c_str());
-}
+void remove_database() { std::filesystem::remove_all(dir); }
 
 }  // namespace
 

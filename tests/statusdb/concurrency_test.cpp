@@ -1,6 +1,5 @@
 // Several writers at once (threads of this process with their own clients,
 // and another process) lose nothing.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -59,9 +58,7 @@ TEST_F(Concurrent, ThreadsAndAProcessWritingAtOnceLoseNoWrite)
     std::thread t1(writer, db_, 1);
     t0.join();
     t1.join();
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(proc::wait_exit(child), 0);
 
     client_ = db_->init_sock(0);
     ASSERT_NE(client_, nullptr);
