@@ -231,9 +231,7 @@ TEST_F(ClientTest, ConnectRefusesBadGreetings)
 	}
 }
 
-using proc::slurp;
-using proc::spawn;
-using proc::wait_exit;
+using namespace proc;
 
 class SystemTest : public ClientTest {
 protected:
@@ -369,23 +367,13 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 	Listener la;
 	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "*"), 0);
 
-	const struct {
-		const char *bytes;
-		bool hangup; // the daemon must hang up; else the client goes first
-	} cases[] = {
-		{"00 05 00 01 00 00 00 01 00 00 00 58 03 00 00 08 00 00", false}, // half a message, then gone
-		{"00 05 00 01 00 00 00 01 00 20 00 04", true},                   // oversized
-		{"00 05 00 01 00 00 00 01 00 00 00 01", true},                   // length below the header
-	};
-	for (const auto &c : cases) {
+	transcript::play("ubus/misbehaving.txt", {}, [&](const std::string &line) {
 		Ctx raw = connect(sock); // its greeting taken, the rest written by hand
 		ASSERT_TRUE(raw);
-		put(raw->sock.fd, c.bytes);
+		put(raw->sock.fd, line.substr(line.find('|')));
 		uint8_t x;
-		if (c.hangup) {
-			EXPECT_FALSE(read_exact(raw->sock.fd, &x, 1, 3000)) << c.bytes;
-		}
-	}
+		EXPECT_FALSE(line.starts_with("hangup") && read_exact(raw->sock.fd, &x, 1, 3000)) << "not hung up";
+	});
 	Buf buf;
 	EXPECT_EQ(ubus_send_event(s.get(), "still.here", buf.b.head), 0);
 	pump(a, 300);
