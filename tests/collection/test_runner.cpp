@@ -18,10 +18,8 @@ namespace {
 std::string read_all(FILE *f)
 {
     std::string s;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
+    for (int c; (c = fgetc(f)) != EOF;)
+        s += static_cast<char>(c);
     return s;
 }
 

@@ -10,6 +10,7 @@
 #include "../common/transcript.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -36,11 +37,7 @@ const std::string kTimeline = std::string(kAp) +
                               "step 0 one\nassoc 3c:00:00:00:00:01 wlan-1-1\npass\n"
                               "step 0:10 two\npass\n";
 
-bool exists(const std::string &p)
-{
-    struct stat st;
-    return lstat(p.c_str(), &st) == 0;
-}
+bool exists(const std::string &p) { return std::filesystem::exists(std::filesystem::symlink_status(p)); }
 
 // Runs a command inside the access point: its status, its output in *out.
 int inside(const SimAp &ap, const std::string &command, std::string *out)
@@ -48,14 +45,7 @@ int inside(const SimAp &ap, const std::string &command, std::string *out)
     return e2e::run(launcher() + " exec " + q(ap.state()) + " /bin/sh -c " + q(command), out);
 }
 
-bool mounted_under(const std::string &path)
-{
-    std::ifstream in("/proc/self/mountinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.find(path) != std::string::npos)
-            return true;
-    return false;
-}
+bool mounted_under(const std::string &path) { return proc::slurp("/proc/self/mountinfo").find(path) != std::string::npos; }
 
 const char *kTwoRadios = R"(ap 02:00:00:00:cc:01
 slots 2

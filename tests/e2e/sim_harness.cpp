@@ -172,9 +172,6 @@ std::vector<std::string> SimAp::lines_with(const std::string &rel, const std::st
     return ::testing::AssertionSuccess();
 }
 
-bool SimAp::daemon_built() const
-{
-    return file("missing").find("daemon") == std::string::npos;
-}
+bool SimAp::daemon_built() const { return file("missing").find("daemon") == std::string::npos; }
 
 }  // namespace e2e

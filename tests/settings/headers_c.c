@@ -1,5 +1,6 @@
 /* The shared headers compile as C too (the platform's libraries are C), and
- * the radio record keeps its layout there. */
+ * the radio record keeps its layout there: the same size the C++ header
+ * asserts for itself. */
 #include "capwap_wlan_statis.h"
 #include "conf_init.h"
 #include "parser_module.h"
@@ -12,9 +13,3 @@
 _Static_assert(sizeof(capwapWlanStatis_t) == 160, "radio record size in C");
 _Static_assert(MAX_BUF_LEN == PARSER_REPLY_MAX, "reply buffer");
 _Static_assert(MAX_LIST_BUF_LEN == PARSER_LIST_REPLY_MAX, "list reply buffer");
-
-unsigned long headers_c_record_size(void);
-unsigned long headers_c_record_size(void)
-{
-    return sizeof(capwapWlanStatis_t);
-}

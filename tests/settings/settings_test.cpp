@@ -8,10 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capwap_wlan_statis.h"
 #include "conf_init.h"
-
-extern "C" unsigned long headers_c_record_size(void);
 
 // Out of memory on demand: this definition stands in for the C library's
 // strdup in the whole test program.
@@ -98,11 +95,6 @@ TEST_F(Settings, SectionHoldsEverySettingInOrderWithItsDefault)
     EXPECT_EQ(recs[8]->store, &CAPWAP_MODEL_SLOT_NUM);
     EXPECT_EQ(recs[19]->store, &HVSH_CLI_BIN);
     EXPECT_EQ(recs[22]->store, &CAPWAP_RX_FW_TEMP_PATH);
-}
-
-TEST(RadioRecord, SameLayoutInCAndCxx)
-{
-    EXPECT_EQ(headers_c_record_size(), sizeof(capwapWlanStatis_t));
 }
 
 TEST_F(Settings, EnvironmentReplacesOnlyTheNamedSettingsWithCopies)
