@@ -83,12 +83,8 @@ TEST(BlobParse, PolicySelectsByNameAndTypeAndRefusesMalformedLists)
 
 TEST(BlobParse, UntrustedEnvelopeChecksTypesAndBounds)
 {
-	const struct blob_attr_info info[4] = {
-		{BLOB_ATTR_UNSPEC, 0, 0, nullptr},
-		{BLOB_ATTR_INT32, 0, 0, nullptr},
-		{BLOB_ATTR_STRING, 0, 0, nullptr},
-		{BLOB_ATTR_NESTED, 0, 0, nullptr},
-	};
+	const struct blob_attr_info info[4] = {{BLOB_ATTR_UNSPEC, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr},
+					       {BLOB_ATTR_STRING, 0, 0, nullptr}, {BLOB_ATTR_NESTED, 0, 0, nullptr}};
 	// Root with: INT32 id1, STRING id2 lacking NUL, id 9 (beyond), id1 again (later wins).
 	Bytes root = hex("00 00 00 24 01 00 00 08 00 00 00 01 02 00 00 06 41 42 00 00"
 			 "09 00 00 04 01 00 00 08 00 00 00 02 03 00 00 04");

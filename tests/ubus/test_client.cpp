@@ -292,32 +292,27 @@ protected:
 	std::string err, out;
 };
 
-TEST_F(SystemTest, ExactAndWildcardListenersAndNoEchoToTheSender)
+// Which pattern hears which event, and no copy back to the sender, are the
+// bus daemon's (BusTest): here the library and the tool carry events.
+TEST_F(SystemTest, ListenersHearEventsFromLibraryAndTool)
 {
 	struct stat st;
 	ASSERT_EQ(stat(std::string(sock).c_str(), &st), 0);
 	EXPECT_EQ(st.st_mode & 07777, 0666u) << "every local user may connect";
-	Ctx a = connect(sock), b = connect(sock), c = connect(sock);
-	ASSERT_TRUE(a && b && c);
-	Listener la, lb, lc;
-	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_leave"), 0);
-	ASSERT_EQ(ubus_register_event_handler(b.get(), &lb.h, "sta_*"), 0);
-	ASSERT_EQ(ubus_register_event_handler(c.get(), &lc.h, "*"), 0);
+	Ctx a = connect(sock), c = connect(sock);
+	ASSERT_TRUE(a && c);
+	Listener la;
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "sta_*"), 0);
 	const pid_t lp = tool_bg({"-t", "3", "listen", "sta_leave", "sta_join", "ready"}, dir.file("listen.out"));
-	settle(dir.file("listen.out"), "ready", &c); // c hears no event of its own
+	settle(dir.file("listen.out"), "ready", &c);
 
 	Buf buf;
 	blobmsg_add_string(&buf.b, "mac", "00:11:22:33:44:55");
 	EXPECT_EQ(ubus_send_event(c.get(), "sta_leave", buf.b.head), 0);
 	EXPECT_EQ(tool({"send", "sta_join", R"({"n":-5,"ok":true})"}), 0) << err;
-	EXPECT_EQ(tool({"send", "other", "{}"}), 0);
-	for (const Ctx *x : {&a, &b, &c})
-		pump(*x, 300);
-
-	EXPECT_EQ(la.names, (std::vector<std::string>{"sta_leave"}));
-	EXPECT_EQ(lb.names, (std::vector<std::string>{"sta_leave", "sta_join"}));
-	EXPECT_EQ(lc.names, (std::vector<std::string>{"sta_join", "other"})); // not its own sta_leave
-	ASSERT_EQ(la.bodies.size(), 1u);
+	pump(a, 300);
+	EXPECT_EQ(la.names, (std::vector<std::string>{"sta_leave", "sta_join"}));
+	ASSERT_EQ(la.bodies.size(), 2u);
 	EXPECT_EQ(to_hex(la.bodies[0]), to_hex(buf.payload()));
 	EXPECT_EQ(wait_exit(lp), 0);
 	EXPECT_EQ(unprobed(slurp(dir.file("listen.out"))), "{ \"sta_leave\": {\"mac\":\"00:11:22:33:44:55\"} }\n"
