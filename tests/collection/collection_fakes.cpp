@@ -162,6 +162,7 @@ void CollectionTest::SetUp()
     slot_num = 0;
     ch_stat = nullptr;
     setenv("HVKIT_HYBRID_MODE", "0", 1);
+    setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
 }
 
 void CollectionTest::TearDown()

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,7 @@ void lines(const std::string &text, int radio)
     size_t pos = 0;
     while (pos <= text.size()) {
         size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos + 1);
-        if (line.size() > 254)
-            line.resize(254);
+        std::string line = text.substr(pos, std::min<size_t>(254, nl == std::string::npos ? nl : nl - pos + 1));
         std::vector<char> buf(line.begin(), line.end());
         buf.push_back('\0');
         hvd_parse_sta_line(buf.data(), &s);

@@ -79,11 +79,6 @@ private:
 
 class Drivers : public CollectionTest {
 protected:
-    void SetUp() override
-    {
-        CollectionTest::SetUp();
-        setenv("COMMON_LOG_DIR", dir_.c_str(), 1);
-    }
     std::unique_ptr<Bus> bus_;
     staInfo_t s_;
     capwapWlanStatis_t r_;

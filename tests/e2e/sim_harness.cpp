@@ -117,9 +117,7 @@ std::string SimAp::get(const std::string &table, const std::string &key, const s
     run("sh " + q(launcher_) + " db " + q(state_) + " -t " + q(table) + " -k " + q(key) +
             " -g " + q(field),
         &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
+    return out.erase(out.find_last_not_of("\r\n") + 1);
 #else
     // Read in this process through the status database client, on the
     // access point's database file.

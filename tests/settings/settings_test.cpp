@@ -17,11 +17,8 @@ extern "C" char *strdup(const char *s)
 {
     if (fail_copies)
         return nullptr;
-    std::size_t n = std::strlen(s) + 1;
-    char *copy = static_cast<char *>(std::malloc(n));
-    if (copy != nullptr)
-        std::memcpy(copy, s, n);
-    return copy;
+    char *copy = static_cast<char *>(std::malloc(std::strlen(s) + 1));
+    return copy != nullptr ? std::strcpy(copy, s) : nullptr;
 }
 
 namespace {

@@ -58,11 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         rest.remove_prefix(end + 1);
     }
     std::vector<const char *> argv;
-    std::vector<std::string_view> views;
-    for (auto &w : words) {
+    for (auto &w : words)
         argv.push_back(w.c_str());
-        views.push_back(w);
-    }
+    const std::vector<std::string_view> views(words.begin(), words.end());
 
     statusdb::Command cmd;
     std::string error;
