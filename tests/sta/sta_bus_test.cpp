@@ -12,8 +12,6 @@
 #include <thread>
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <event.h>
 
@@ -116,17 +114,10 @@ protected:
         unlink(socket_.c_str());
         bus_ = proc::spawn({bus_daemon(), "-s", socket_});
         ASSERT_GT(bus_, 0);
-        // Ready once its socket takes a connection (probed without the bus
-        // library, which the loop's thread may be using).
-        ASSERT_TRUE(proc::wait_for([&] {
-            struct sockaddr_un sun = {};
-            sun.sun_family = AF_UNIX;
-            snprintf(sun.sun_path, sizeof sun.sun_path, "%s", socket_.c_str());
-            const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const bool up = connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof sun) == 0;
-            close(fd);
-            return up;
-        })) << "bus daemon did not come up";
+        // Ready once the bus tool can send on it (another process: one thread
+        // of this one may use the bus library, and the loop's thread may).
+        ASSERT_TRUE(proc::wait_for([&] { return proc::run(bus_tool() + " -s " + socket_ + " send probe '{}'") == 0; }))
+            << "bus daemon did not come up";
     }
 
     void stop_bus(int sig)
