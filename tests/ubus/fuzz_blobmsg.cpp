@@ -26,14 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	struct blob_attr *tb[F_MAX];
 	uint64_t sink = 0;
 	if (blobmsg_parse(pol, F_MAX, tb, p, len) == 0) {
-		if (tb[F_STR])
-			sink += strlen(blobmsg_get_string(tb[F_STR]));
-		if (tb[F_I32])
-			sink += blobmsg_get_u32(tb[F_I32]);
-		if (tb[F_ANY])
-			sink += blobmsg_data_len(tb[F_ANY]);
-		if (tb[F_DBL])
-			sink += static_cast<uint64_t>(blobmsg_get_double(tb[F_DBL]) != 0.0);
+		sink += tb[F_STR] ? strlen(blobmsg_get_string(tb[F_STR])) : 0;
+		sink += tb[F_I32] ? blobmsg_get_u32(tb[F_I32]) : 0;
+		sink += tb[F_ANY] ? blobmsg_data_len(tb[F_ANY]) : 0;
+		sink += static_cast<uint64_t>(tb[F_DBL] && blobmsg_get_double(tb[F_DBL]) != 0.0);
 		for (int i : {F_TAB, F_ARR}) {
 			if (!tb[i])
 				continue;

@@ -19,12 +19,8 @@ void on_event(struct ubus_context *, struct ubus_event_handler *, const char *ty
 	static const struct blobmsg_policy pol[2] = {{"sta_leave", BLOBMSG_TYPE_UNSPEC}, {"ifname", BLOBMSG_TYPE_STRING}};
 	struct blob_attr *tb[2];
 	volatile size_t sink = strlen(type);
-	if (blobmsg_parse(pol, 2, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) == 0) {
-		if (tb[0])
-			sink = sink + blobmsg_data_len(tb[0]);
-		if (tb[1])
-			sink = sink + strlen(blobmsg_get_string(tb[1]));
-	}
+	if (blobmsg_parse(pol, 2, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) == 0)
+		sink = sink + (tb[0] ? blobmsg_data_len(tb[0]) : 0) + (tb[1] ? strlen(blobmsg_get_string(tb[1])) : 0);
 	(void)sink;
 }
 
