@@ -280,31 +280,6 @@ TEST_F(StaBus, ReconnectsAcrossABusRestartWhileServingTheCallersWatcher)
     EXPECT_EQ(seen_.msgs[0].info.mac[5], 0x20);
 }
 
-TEST_F(StaBus, MonitorPrintsAStationIpPublicationFieldByField)
-{
-    const std::string out = dir_ + "/mon.out";
-    const pid_t mon = proc::spawn({build_dir() + "/platform/sta/sta_mon", "-c", "1", "-t", "ip"}, out);
-    ASSERT_TRUE(proc::wait_for([&] { return proc::slurp(out).find("# connected (0)\n") != std::string::npos; }));
-    // As the daemon publishes a station's address: zero-filled but for the
-    // station, the address and the type.
-    sta_module_msg m;
-    memset(&m, 0, sizeof m);
-    const uint8_t mac[6] = {0x02, 0xde, 0xad, 0xbe, 0xef, 0x01};
-    memcpy(m.info.mac, mac, 6);
-    inet_pton(AF_INET, "192.168.1.10", &m.info.ipAddr);
-    m.info.type = STA_IP;
-    publish(assoc_msg(0x99));  // filtered out by -t ip
-    publish(m);
-    EXPECT_EQ(0, proc::wait_exit(mon));
-
-    const std::string text = proc::slurp(out), msg = text.substr(text.find("# connected (0)\n") + 16);
-    EXPECT_EQ(0u, msg.find("message STA_IP\n")) << msg;
-    for (const char *line : {"\n  mac: 02:de:ad:be:ef:01\n", "\n  ipAddr: 192.168.1.10\n", "\n  type: 2\n",
-                             "\n  op: STA_MODULE_NOTIFY\n", "\n  iface: \n", "\nend\n"})
-        EXPECT_NE(std::string::npos, msg.find(line)) << line << msg;
-    EXPECT_EQ(21, std::count(msg.begin(), msg.end(), '\n')) << msg;
-}
-
 // What the publisher sends is checked end to end (tests/e2e, where the
 // simulated access point publishes with it); here, the values it refuses.
 TEST_F(StaBus, PublisherToolRefusesBadValues)
