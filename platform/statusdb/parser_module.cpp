@@ -202,10 +202,22 @@ bool want_checkpoint(const std::string &path)
     return true;
 }
 
+// A log that is still long after a checkpoint is one that writers kept
+// adding to while it was copied (it starts afresh only once a transaction
+// begins with all of it copied): a connection asks again only after the log
+// has grown by another kCheckpointPages pages, not at every commit, which
+// would copy a few pages at a time, each time with its syncs.
 int committed(void *arg, sqlite3 *db, const char *, int pages)
 {
-    const Store *s = static_cast<const Store *>(arg);
-    if (pages >= kInlineCheckpointPages || (pages >= kCheckpointPages && !want_checkpoint(s->path())))
+    Store *s = static_cast<Store *>(arg);
+    if (pages < kCheckpointPages)
+        s->checkpoint_due = kCheckpointPages;
+    bool inline_checkpoint = pages >= kInlineCheckpointPages;
+    if (!inline_checkpoint && pages >= s->checkpoint_due) {
+        inline_checkpoint = !want_checkpoint(s->path());
+        s->checkpoint_due = pages + kCheckpointPages;
+    }
+    if (inline_checkpoint)
         sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     return SQLITE_OK;
 }

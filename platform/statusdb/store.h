@@ -48,6 +48,10 @@ public:
     // The path the connection was opened with.
     const std::string &path() const { return path_; }
 
+    // The log size (in pages) at which this connection's commits next ask
+    // for a checkpoint; kept by the commit hook.
+    int checkpoint_due = 1000;
+
     // HOOK(ARG, connection, "main", pages in the write-ahead log) runs after
     // every commit, in place of SQLite's own automatic checkpoint.
     void on_commit(int (*hook)(void *, sqlite3 *, const char *, int), void *arg);
