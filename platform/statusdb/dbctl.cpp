@@ -66,7 +66,7 @@ bool read_tables(const char *name, std::vector<Table> &out)
     const char *sql =
         "SELECT t.name, k.name, f.name, f.value FROM db_table t"
         "  LEFT JOIN db_key k ON k.table_id = t.id LEFT JOIN db_field f ON f.key_id = k.id"
-        "  WHERE ?1 IS NULL OR t.name = ?1 ORDER BY t.id, k.id, f.id";
+        "  WHERE ?1 IS NULL OR t.name = ?1 ORDER BY t.id, k.id, f.seq";
     sqlite3_stmt *s = nullptr;
     bool ok = sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK;
     if (ok && name != nullptr)

@@ -21,8 +21,15 @@ namespace {
 // connection has written since its last command.
 constexpr int kCacheKiB = 32;
 
-// Bumped when the tables below change shape.
-constexpr int kSchemaVersion = 1;
+// Pages of the file itself are read through a shared mapping of it (up to
+// this many bytes) rather than copied into the cache: no read call per page,
+// and no private memory. The file only ever grows (nothing here truncates or
+// vacuums it), so a mapped page never goes away under a reader.
+constexpr long long kMapBytes = 32LL << 20;
+
+// Bumped when the tables below change shape; a file of an older shape is
+// brought up to date when a client first opens it.
+constexpr int kSchemaVersion = 2;
 
 constexpr const char *kSchema =
     "CREATE TABLE IF NOT EXISTS db_table("
@@ -30,13 +37,25 @@ constexpr const char *kSchema =
     "CREATE TABLE IF NOT EXISTS db_key("
     "  id INTEGER PRIMARY KEY, table_id INTEGER NOT NULL, name TEXT NOT NULL,"
     "  UNIQUE(table_id, name));"
+    // A key's fields lie together in one tree ordered by name; SEQ numbers
+    // them in the order they were first set.
     "CREATE TABLE IF NOT EXISTS db_field("
-    "  id INTEGER PRIMARY KEY, key_id INTEGER NOT NULL, name TEXT NOT NULL,"
-    "  value TEXT NOT NULL, UNIQUE(key_id, name));"
+    "  key_id INTEGER NOT NULL, name TEXT NOT NULL, value TEXT NOT NULL,"
+    "  seq INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(key_id, name)) WITHOUT ROWID;"
     // The cloud status record belongs to the platform: it is always there.
     "INSERT OR IGNORE INTO db_table(name) VALUES('Velora');"
     "INSERT OR IGNORE INTO db_key(table_id, name)"
     "  SELECT id, 'velora-status' FROM db_table WHERE name = 'Velora';";
+
+// From the first shape, where every field had a row id of its own (which
+// numbered the fields of a key in the order they were first set, too).
+constexpr const char *kFromVersion1 =
+    "ALTER TABLE db_field RENAME TO db_field_1;"
+    "CREATE TABLE db_field("
+    "  key_id INTEGER NOT NULL, name TEXT NOT NULL, value TEXT NOT NULL,"
+    "  seq INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(key_id, name)) WITHOUT ROWID;"
+    "INSERT INTO db_field(key_id, name, value, seq) SELECT key_id, name, value, id FROM db_field_1;"
+    "DROP TABLE db_field_1;";
 
 // Statement texts, in the order of Store::Stmt.
 constexpr const char *kStatements[] = {
@@ -47,8 +66,9 @@ constexpr const char *kStatements[] = {
     "SELECT id FROM db_table WHERE name = ?1",
     "INSERT OR IGNORE INTO db_key(table_id, name) VALUES(?1, ?2)",
     "SELECT id FROM db_key WHERE table_id = ?1 AND name = ?2",
-    "INSERT INTO db_field(key_id, name, value) VALUES(?1, ?2, ?3)"
-    "  ON CONFLICT(key_id, name) DO UPDATE SET value = excluded.value",
+    "UPDATE db_field SET value = ?3 WHERE key_id = ?1 AND name = ?2",
+    "INSERT INTO db_field(key_id, name, value, seq) VALUES(?1, ?2, ?3, ?4)",
+    "SELECT ifnull(max(seq), 0), count(*) FROM db_field WHERE key_id = ?1",
     "SELECT value FROM db_field WHERE key_id = ?1 AND name = ?2",
     "DELETE FROM db_field WHERE key_id = ?1",
     "DELETE FROM db_key WHERE id = ?1",
@@ -146,6 +166,7 @@ bool Store::open(const char *path, std::string &error)
         return false;
     }
     sqlite3_exec(db_, ("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str(), nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, ("PRAGMA mmap_size=" + std::to_string(kMapBytes)).c_str(), nullptr, nullptr, nullptr);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
     if (!prepare_schema(error))
@@ -223,8 +244,15 @@ bool Store::prepare_schema(std::string &error)
             return false;
         }
         bool ok = user_version(version);
+        if (ok && version > kSchemaVersion) {
+            exec("ROLLBACK");
+            error = "the file is of a newer kind (" + std::to_string(version) + ") than this library knows";
+            return false;
+        }
+        if (ok && version == 1)
+            ok = exec(kFromVersion1);
         if (ok && version != kSchemaVersion)
-            ok = exec(kSchema) && exec("PRAGMA user_version=1");
+            ok = exec(kSchema) && exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         if (ok)
             ok = exec("COMMIT");
         if (!ok) {
@@ -319,6 +347,12 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
     long long table = 0;  // 0: the named table does not exist
     long long key = 0;    // 0: the named key does not exist
     std::string_view table_name, key_name;
+    // The last number given to a field of KEY, once known (-1: not yet).
+    long long last_seq = -1;
+    // True when KEY held no field before this command: then the fields it
+    // holds are those in INSERTED, and any other one is new to it.
+    bool fresh = false;
+    std::vector<std::string_view> inserted;
 
     auto failed = [&]() {
         error = db_error(db_);
@@ -354,11 +388,22 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
             bind_text(s, 2, step.name);
             if (!step_done(s))
                 return failed();
+            if (sqlite3_changes(db_) == 1) {  // made now: its id is known, it has no field
+                key_name = step.name;
+                key = sqlite3_last_insert_rowid(db_);
+                last_seq = 0;
+                fresh = true;
+                inserted.clear();
+                break;
+            }
         }
             [[fallthrough]];
         case StepKind::UseKey:
             key_name = step.name;
             key = table == 0 ? 0 : find_key(table, step.name);
+            last_seq = -1;
+            fresh = false;
+            inserted.clear();
             if (key < 0)
                 return failed();
             break;
@@ -371,13 +416,37 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
                 error = "no key '" + printable(key_name) + "' in table '" + printable(table_name) + "'";
                 return false;
             }
-            sqlite3_stmt *s = stmt(kSetField);
+            if (!fresh || std::find(inserted.begin(), inserted.end(), step.name) != inserted.end()) {
+                sqlite3_stmt *s = stmt(kUpdateField);
+                Reset reset(s);
+                sqlite3_bind_int64(s, 1, key);
+                bind_text(s, 2, step.name);
+                bind_text(s, 3, step.value);
+                if (!step_done(s))
+                    return failed();
+                if (sqlite3_changes(db_) == 1)
+                    break;
+            }
+            // A field the key does not hold yet: it comes after the others.
+            if (last_seq < 0) {
+                sqlite3_stmt *s = stmt(kLastSeq);
+                Reset reset(s);
+                sqlite3_bind_int64(s, 1, key);
+                if (sqlite3_step(s) != SQLITE_ROW)
+                    return failed();
+                last_seq = sqlite3_column_int64(s, 0);
+                fresh = sqlite3_column_int64(s, 1) == 0;
+            }
+            sqlite3_stmt *s = stmt(kInsertField);
             Reset reset(s);
             sqlite3_bind_int64(s, 1, key);
             bind_text(s, 2, step.name);
             bind_text(s, 3, step.value);
+            sqlite3_bind_int64(s, 4, ++last_seq);
             if (!step_done(s))
                 return failed();
+            if (fresh)
+                inserted.push_back(step.name);
             break;
         }
         case StepKind::Get: {
@@ -497,7 +566,7 @@ bool Store::show_table(const char *name, std::string &out)
     sqlite3_stmt *s = nullptr;
     const char *sql_columns =
         "SELECT f.name FROM db_field f JOIN db_key k ON f.key_id = k.id WHERE k.table_id = ?1"
-        "  GROUP BY f.name ORDER BY MIN(f.id)";
+        "  GROUP BY f.name ORDER BY MIN(f.key_id * 4294967296 + f.seq)";
     const char *sql_keys = "SELECT id, name FROM db_key WHERE table_id = ?1 ORDER BY id";
     const char *sql_values =
         "SELECT f.key_id, f.name, f.value FROM db_field f JOIN db_key k ON f.key_id = k.id WHERE k.table_id = ?1";

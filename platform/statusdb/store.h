@@ -80,7 +80,7 @@ private:
     enum Stmt {
         kBegin, kCommit, kRollback,
         kAddTable, kFindTable, kAddKey, kFindKey,
-        kSetField, kGetField, kDropFields, kDropKey, kList,
+        kUpdateField, kInsertField, kLastSeq, kGetField, kDropFields, kDropKey, kList,
         kStmtCount
     };
 
