@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -75,6 +76,8 @@ struct Pool {
     std::string wanted;      // a database to checkpoint; empty when none
 };
 
+std::atomic<pid_t> self_pid{0};
+
 // Made once and never destroyed: another thread may still be running a
 // command while the process ends.
 Pool &pool()
@@ -88,10 +91,27 @@ Pool &pool()
         auto *made = new Pool;
         // A fork while another thread holds the lock must not leave the
         // child's copy locked.
-        pthread_atfork([] { pool().lock.lock(); }, [] { pool().lock.unlock(); }, [] { pool().lock.unlock(); });
+        pthread_atfork([] { pool().lock.lock(); }, [] { pool().lock.unlock(); },
+                       [] {
+                           self_pid.store(getpid(), std::memory_order_relaxed);
+                           pool().lock.unlock();
+                       });
         return made;
     }();
     return *p;
+}
+
+// This process's id: asked of the system once, and again in a child after
+// fork (by the pool's fork handler, set up before the first answer).
+pid_t this_process()
+{
+    pid_t self = self_pid.load(std::memory_order_relaxed);
+    if (self == 0) {
+        pool();
+        self = getpid();
+        self_pid.store(self, std::memory_order_relaxed);
+    }
+    return self;
 }
 
 // Under the pool's lock: forgets connections inherited from a parent.
@@ -155,7 +175,7 @@ void checkpoint_helper(std::condition_variable *wake)
         std::string path;
         path.swap(p.wanted);
         hold.unlock();
-        const pid_t self = getpid();
+        const pid_t self = this_process();
         // Only with a kept connection: the helper adds none of its own (a
         // later commit asks again).
         std::unique_ptr<Store> s = take_idle(path.c_str(), self);
@@ -173,7 +193,7 @@ bool want_checkpoint(const std::string &path)
 {
     Pool &p = pool();
     std::lock_guard<std::mutex> hold(p.lock);
-    const pid_t self = getpid();
+    const pid_t self = this_process();
     if (p.helper != self) {
         // The helper takes no signal: the program's threads keep them all.
         sigset_t all, old;
@@ -313,7 +333,7 @@ void *init_sock(unsigned int id)
     if (c == nullptr)
         return nullptr;
     c->id = id;
-    c->pid = getpid();
+    c->pid = this_process();
     const char *path = database_path();
     c->store = take_idle(path, c->pid);
     if (c->store == nullptr) {
@@ -343,7 +363,7 @@ int close_sock(void *handle, unsigned int)
     if (c->trace_fd >= 0)
         ::close(c->trace_fd);
     c->magic = 0;
-    const pid_t self = getpid();
+    const pid_t self = this_process();
     if (c->pid != self) {
         // Opened by the parent before fork: its connection is not ours.
         Pool &p = pool();
