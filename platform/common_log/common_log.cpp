@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,27 +90,98 @@ bool write_all(int fd, const std::string &s)
     return true;
 }
 
-// Opens the log file and locks it; reopens when another writer restarted the
-// file between our open and our lock.
-int open_locked(const std::string &path)
+// Log files stay open between lines (one slot a log name): a line costs a
+// lock, a look at the name and a write, not an open and a close. The slots
+// belong to the process; the mutex serialises its threads.
+struct OpenLog {
+    std::string path;
+    int fd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+constexpr size_t kOpenLogs = 8;
+
+struct OpenLogs {
+    std::mutex lock;
+    OpenLog slot[kOpenLogs];
+    size_t next = 0;
+};
+
+void forget(OpenLog &log)
+{
+    if (log.fd >= 0)
+        close(log.fd);
+    log.fd = -1;
+}
+
+// Made once and never destroyed (a thread may log while the process ends).
+OpenLogs &open_logs()
+{
+    static OpenLogs *logs = [] {
+        auto *made = new OpenLogs;
+        // A child after fork shares the parent's open files, and with them
+        // their locks: it opens its own. Nor may it find the mutex held by
+        // a thread it does not have.
+        pthread_atfork([] { open_logs().lock.lock(); }, [] { open_logs().lock.unlock(); },
+                       [] {
+                           OpenLogs &l = open_logs();
+                           for (OpenLog &log : l.slot)
+                               forget(log);
+                           l.lock.unlock();
+                       });
+        return made;
+    }();
+    return *logs;
+}
+
+// The slot of PATH (a new one when it has none).
+OpenLog &slot_of(OpenLogs &logs, const std::string &path)
+{
+    for (OpenLog &log : logs.slot)
+        if (log.fd >= 0 && log.path == path)
+            return log;
+    OpenLog &log = logs.slot[logs.next];
+    logs.next = (logs.next + 1) % kOpenLogs;
+    forget(log);
+    log.path = path;
+    return log;
+}
+
+// Opens the file of LOG when it is not open; false when it cannot be.
+bool open_file(OpenLog &log)
+{
+    if (log.fd >= 0)
+        return true;
+    log.fd = open(log.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st;
+    if (log.fd < 0 || fstat(log.fd, &st) != 0) {
+        forget(log);
+        return false;
+    }
+    log.dev = st.st_dev;
+    log.ino = st.st_ino;
+    return true;
+}
+
+// Locks the file of LOG against other processes, reopening it first when
+// another writer has restarted it meanwhile; ST gets the file's state.
+// False (nothing locked) when it cannot be opened.
+bool lock_current(OpenLog &log, struct stat &st)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return -1;
-        while (flock(fd, LOCK_EX) < 0) {
+        if (!open_file(log))
+            return false;
+        while (flock(log.fd, LOCK_EX) < 0) {
             if (errno != EINTR) {
-                close(fd);
-                return -1;
+                forget(log);
+                return false;
             }
         }
-        struct stat by_fd, by_path;
-        if (fstat(fd, &by_fd) == 0 && stat(path.c_str(), &by_path) == 0 &&
-            by_fd.st_ino == by_path.st_ino && by_fd.st_dev == by_path.st_dev)
-            return fd;
-        close(fd);
+        if (stat(log.path.c_str(), &st) == 0 && st.st_ino == log.ino && st.st_dev == log.dev)
+            return true;
+        forget(log);  // closing it lets the lock go
     }
-    return -1;
+    return false;
 }
 
 }  // namespace
@@ -123,30 +196,28 @@ extern "C" int common_log(const char *log_name, int max_size, const char *text)
         return -1;
     std::string line = make_line(text);
 
-    int fd = open_locked(path);
-    if (fd < 0) {
+    OpenLogs &logs = open_logs();
+    std::lock_guard<std::mutex> hold(logs.lock);
+    OpenLog &log = slot_of(logs, path);
+    struct stat st;
+    if (!lock_current(log, st)) {
         make_dirs(dir);
-        fd = open_locked(path);
-        if (fd < 0)
+        if (!lock_current(log, st))
             return -1;
     }
-    struct stat st;
-    if (max_size > 0 && fstat(fd, &st) == 0 && st.st_size > 0 &&
-        static_cast<unsigned long long>(st.st_size) + line.size() >
-            static_cast<unsigned long long>(max_size)) {
+    if (max_size > 0 && st.st_size > 0 &&
+        static_cast<unsigned long long>(st.st_size) + line.size() > static_cast<unsigned long long>(max_size)) {
         // Keep one older copy and start afresh. We hold the lock on the old
         // file, so no other writer appends to it meanwhile; writers waiting
         // on it notice the rename and reopen.
         std::string old = path + ".1";
         if (rename(path.c_str(), old.c_str()) == 0) {
-            int nfd = open_locked(path);
-            close(fd);
-            if (nfd < 0)
+            forget(log);
+            if (!lock_current(log, st))
                 return -1;
-            fd = nfd;
         }
     }
-    bool ok = write_all(fd, line);
-    close(fd);
+    bool ok = write_all(log.fd, line);
+    flock(log.fd, LOCK_UN);
     return ok ? 0 : -1;
 }
