@@ -27,6 +27,9 @@ constexpr int kCacheKiB = 32;
 // vacuums it), so a mapped page never goes away under a reader.
 constexpr long long kMapBytes = 32LL << 20;
 
+// Most table ids a connection remembers.
+constexpr std::size_t kKnownTables = 16;
+
 // Bumped when the tables below change shape; a file of an older shape is
 // brought up to date when a client first opens it.
 constexpr int kSchemaVersion = 2;
@@ -304,6 +307,14 @@ long long Store::find_key(long long table, std::string_view name)
     return rc == SQLITE_DONE ? 0 : -1;
 }
 
+long long Store::known_table(std::string_view name) const
+{
+    for (const auto &[known, id] : known_tables_)
+        if (known == name)
+            return id;
+    return 0;
+}
+
 int Store::run(const Command &cmd, char *reply, std::size_t cap)
 {
     std::string error;
@@ -321,6 +332,7 @@ int Store::run(const Command &cmd, char *reply, std::size_t cap)
             error = db_error(db_);
     }
     if (ok) {
+        seen_tables_.clear();
         ok = execute(cmd, reply, cap, error);
         sqlite3_stmt *end = stmt(ok ? kCommit : kRollback);
         int rc = sqlite3_step(end);
@@ -332,6 +344,9 @@ int Store::run(const Command &cmd, char *reply, std::size_t cap)
             sqlite3_step(rollback);
             sqlite3_reset(rollback);
         }
+        for (auto &seen : seen_tables_)
+            if (ok && known_tables_.size() < kKnownTables && known_table(seen.first) == 0)
+                known_tables_.push_back(std::move(seen));
     }
     if (!ok) {
         put_reply(reply, std::min(cap, std::size_t{PARSER_REPLY_MAX}), "error: " + error);
@@ -372,7 +387,12 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
             [[fallthrough]];
         case StepKind::UseTable:
             table_name = step.name;
-            table = find_table(step.name);
+            table = known_table(step.name);
+            if (table == 0) {
+                table = find_table(step.name);
+                if (table > 0)
+                    seen_tables_.emplace_back(step.name, table);
+            }
             key = 0;
             if (table < 0)
                 return failed();

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "command.h"
 
@@ -90,6 +92,8 @@ private:
     // Steps, in an open transaction; false with ERROR set on a refusal.
     bool execute(const Command &cmd, char *reply, std::size_t cap, std::string &error);
     long long find_table(std::string_view name);
+    // Id of table NAME as committed before, 0 when not known here.
+    long long known_table(std::string_view name) const;
     long long find_key(long long table, std::string_view name);
 
     sqlite3 *db_ = nullptr;
@@ -97,6 +101,10 @@ private:
     std::string path_;
     dev_t dev_ = 0;
     ino_t ino_ = 0;
+    // Tables found by this connection's committed commands, and by the one
+    // running: a table is never removed and the connection never serves
+    // another file, so a committed id stays true.
+    std::vector<std::pair<std::string, long long>> known_tables_, seen_tables_;
 };
 
 }  // namespace statusdb
