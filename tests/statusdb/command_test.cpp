@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "../common/transcript.h"
 #include "statusdb.h"
 #include "statusdb_fixture.h"
@@ -160,6 +162,40 @@ TEST_F(Grammar, TraceRecordsEveryCommandInOrder)
     EXPECT_EQ(lines[2], "dbctl -t T -k k -f Q -s \"a\\\"b\\\\c\\nd\"");
     EXPECT_EQ(lines[3], "bogus");
     EXPECT_EQ(lines[4], "dbctl -t T -k k -g SSID");
+}
+
+// A file of the first layout (a row id per field, which ordered a key's
+// fields) is brought to the present one by the first client, order and all;
+// a file of a layout newer than the library is refused.
+TEST_F(Grammar, OlderFilesAreBroughtUpToDateNewerOnesRefused)
+{
+    const std::string old_file = dir_ + "/old.db", new_file = dir_ + "/new.db";
+    const char *first_layout =
+        "PRAGMA journal_mode=WAL; PRAGMA user_version=1;"
+        "CREATE TABLE db_table(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+        "CREATE TABLE db_key(id INTEGER PRIMARY KEY, table_id INTEGER NOT NULL, name TEXT NOT NULL,"
+        "  UNIQUE(table_id, name));"
+        "CREATE TABLE db_field(id INTEGER PRIMARY KEY, key_id INTEGER NOT NULL, name TEXT NOT NULL,"
+        "  value TEXT NOT NULL, UNIQUE(key_id, name));"
+        "INSERT INTO db_table VALUES(1, 'T'); INSERT INTO db_key VALUES(1, 1, 'k');"
+        "INSERT INTO db_field VALUES(7, 1, 'A', 'a'), (5, 1, 'Z', 'z');";
+    for (const auto &[file, sql] : {std::pair{old_file, first_layout}, std::pair{new_file, "PRAGMA user_version=3;"}}) {
+        sqlite3 *h = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &h), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(h, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
+        sqlite3_close(h);
+    }
+    setenv("STATUSDB_PATH", old_file.c_str(), 1);
+    void *c = db_->init_sock(0);
+    ASSERT_NE(c, nullptr);
+    const char *words[] = {"dbctl", "-t", "T", "-k", "k", "-f", "B", "-s", "b", "-f", "A", "-s", "A"};
+    EXPECT_EQ(statusdb::gen_cmd_words(c, reply_, std::size(words), words), 0);
+    std::string out;
+    ASSERT_TRUE(statusdb::show(c, "T", out));
+    EXPECT_EQ(out, "T (1 key)\nKEY  Z  A  B\nk    z  A  b\n");
+    db_->close_sock(c, 0);
+    setenv("STATUSDB_PATH", new_file.c_str(), 1);
+    EXPECT_EQ(db_->init_sock(0), nullptr);
 }
 
 }  // namespace
