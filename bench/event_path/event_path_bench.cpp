@@ -87,6 +87,8 @@ int main(int argc, char **argv)
     setenv("STATUSDB_PATH", (dir + "/limits.db").c_str(), 1);
     const double raw = statusdb_bench::raw_upsert_rate(count);
     const double per_client = statusdb_bench::client_command_rate(count);
+    setenv("STATUSDB_PATH", (dir + "/associations.db").c_str(), 1);
+    const double raw_associations = statusdb_bench::raw_association_rate(count);
 
     setenv("STATUSDB_PATH", (dir + "/events.db").c_str(), 1);
     snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", "00:11:22:33:44:55");
@@ -119,9 +121,12 @@ int main(int argc, char **argv)
     fprintf(out, "  client command/s    %10.0f  (init_sock, gen_cmd, close_sock each)\n",
             per_client);
     fprintf(out, "  raw upsert/s        %10.0f  (the limit)\n", raw);
+    fprintf(out, "  raw association/s   %10.0f  (a new station's key and fields, in two transactions)\n",
+            raw_associations);
     if (raw > 0) {
         fprintf(out, "  client commands at %.1f%% of the raw limit\n", 100.0 * per_client / raw);
         fprintf(out, "  event path at %.1f%% of the raw limit\n", 100.0 * count / total_s / raw);
+        fprintf(out, "  raw associations at %.1f%% of the raw limit\n", 100.0 * raw_associations / raw);
     }
     long rss = 0, anon = 0;
     statusdb_bench::self_memory_kib(&rss, &anon);

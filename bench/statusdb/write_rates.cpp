@@ -167,6 +167,65 @@ double raw_upsert_rate(int count)
     return rate;
 }
 
+double raw_association_rate(int count)
+{
+    parser_module *db = parser_open("dbcmd");
+    if (db == nullptr || !prepare_keys(db))
+        return -1;
+    sqlite3 *raw = nullptr;
+    if (sqlite3_open_v2(statusdb::database_path(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(raw);
+        return -1;
+    }
+    sqlite3_busy_timeout(raw, statusdb::kBusyTimeoutMs);
+    sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    sqlite3_stmt *table = nullptr, *key = nullptr, *field = nullptr, *begin = nullptr, *commit = nullptr;
+    bool ok = sqlite3_prepare_v2(raw, "SELECT id FROM db_table WHERE name = ?1", -1, &table, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(raw, "INSERT INTO db_key(table_id, name) VALUES(?1, ?2)", -1, &key, nullptr) ==
+                  SQLITE_OK &&
+              sqlite3_prepare_v2(raw, "INSERT INTO db_field(key_id, name, value, seq) VALUES(?1, ?2, ?3, ?4)", -1,
+                                 &field, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(raw, "BEGIN IMMEDIATE", -1, &begin, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(raw, "COMMIT", -1, &commit, nullptr) == SQLITE_OK;
+    long long table_id = 0;
+    if (ok) {
+        sqlite3_bind_text(table, 1, kTable, -1, SQLITE_STATIC);
+        ok = sqlite3_step(table) == SQLITE_ROW;
+        table_id = sqlite3_column_int64(table, 0);
+    }
+    auto step = [&](sqlite3_stmt *s) {
+        bool done = sqlite3_step(s) == SQLITE_DONE;
+        sqlite3_reset(s);
+        return done;
+    };
+    double rate = -1;
+    if (ok) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; ok && i < count; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "02:00:00:%02x:%02x:%02x", (i >> 16) & 0xff, (i >> 8) & 0xff, i & 0xff);
+            sqlite3_bind_int64(key, 1, table_id);
+            sqlite3_bind_text(key, 2, name, -1, SQLITE_STATIC);
+            ok = step(begin) && step(key) && step(commit) && step(begin);
+            const long long id = sqlite3_last_insert_rowid(raw);
+            for (int f = 0; ok && f < kFields; ++f) {
+                sqlite3_bind_int64(field, 1, id);
+                sqlite3_bind_text(field, 2, kFieldNames[f], -1, SQLITE_STATIC);
+                sqlite3_bind_text(field, 3, name, -1, SQLITE_STATIC);
+                sqlite3_bind_int(field, 4, f + 1);
+                ok = step(field);
+            }
+            ok = ok && step(commit);
+        }
+        if (ok)
+            rate = per_second(count, start);
+    }
+    for (sqlite3_stmt *s : {table, key, field, begin, commit})
+        sqlite3_finalize(s);
+    sqlite3_close(raw);
+    return rate;
+}
+
 void self_memory_kib(long *rss, long *anon)
 {
     *rss = *anon = -1;

@@ -24,6 +24,12 @@ double open_client_command_rate(int count);
 // bound for writes that change a record.
 double raw_upsert_rate(int count);
 
+// Associations per second for COUNT new stations written with raw SQLite
+// the way the event path writes them: the key in one transaction, its
+// eighteen fields in a second, statements prepared once, on the same file.
+// What the database costs an association without any client around it.
+double raw_association_rate(int count);
+
 // This process's resident memory in KiB: all of it (VmRSS) and its private
 // anonymous part (RssAnon), from /proc/self/status; -1 when not found.
 void self_memory_kib(long *rss, long *anon);
