@@ -65,6 +65,23 @@ int write_station(parser_module *db, void *c, int i)
                        "SEC_PROFILE_NAME", "-s", "N/A", nullptr);
 }
 
+// A plain SQLite connection to the file, its table and keys made first
+// through a client; null on failure.
+sqlite3 *open_raw()
+{
+    parser_module *db = parser_open("dbcmd");
+    if (db == nullptr || !prepare_keys(db))
+        return nullptr;
+    sqlite3 *raw = nullptr;
+    if (sqlite3_open_v2(statusdb::database_path(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(raw);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(raw, statusdb::kBusyTimeoutMs);
+    sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    return raw;
+}
+
 }  // namespace
 
 double client_command_rate(int count)
@@ -104,16 +121,9 @@ double open_client_command_rate(int count)
 
 double raw_upsert_rate(int count)
 {
-    parser_module *db = parser_open("dbcmd");
-    if (db == nullptr || !prepare_keys(db))
+    sqlite3 *raw = open_raw();
+    if (raw == nullptr)
         return -1;
-    sqlite3 *raw = nullptr;
-    if (sqlite3_open_v2(statusdb::database_path(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        sqlite3_close(raw);
-        return -1;
-    }
-    sqlite3_busy_timeout(raw, statusdb::kBusyTimeoutMs);
-    sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
 
     // The key ids, looked up once: the raw rate is the upsert alone.
     long long ids[kKeys] = {};
@@ -169,16 +179,9 @@ double raw_upsert_rate(int count)
 
 double raw_association_rate(int count)
 {
-    parser_module *db = parser_open("dbcmd");
-    if (db == nullptr || !prepare_keys(db))
+    sqlite3 *raw = open_raw();
+    if (raw == nullptr)
         return -1;
-    sqlite3 *raw = nullptr;
-    if (sqlite3_open_v2(statusdb::database_path(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        sqlite3_close(raw);
-        return -1;
-    }
-    sqlite3_busy_timeout(raw, statusdb::kBusyTimeoutMs);
-    sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     sqlite3_stmt *table = nullptr, *key = nullptr, *field = nullptr, *begin = nullptr, *commit = nullptr;
     bool ok = sqlite3_prepare_v2(raw, "SELECT id FROM db_table WHERE name = ?1", -1, &table, nullptr) == SQLITE_OK &&
               sqlite3_prepare_v2(raw, "INSERT INTO db_key(table_id, name) VALUES(?1, ?2)", -1, &key, nullptr) ==
