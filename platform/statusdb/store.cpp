@@ -75,8 +75,8 @@ constexpr const char *kStatements[] = {
     "SELECT value FROM db_field WHERE key_id = ?1 AND name = ?2",
     "DELETE FROM db_field WHERE key_id = ?1",
     "DELETE FROM db_key WHERE id = ?1",
-    "SELECT k.name, f.value FROM db_key k JOIN db_field f ON f.key_id = k.id"
-    "  WHERE k.table_id = ?1 AND f.name = ?2 ORDER BY k.id",
+    ("SELECT k.name, f.value FROM db_key k JOIN db_field f ON f.key_id = k.id"
+     "  WHERE k.table_id = ?1 AND f.name = ?2 ORDER BY k.id"),
 };
 
 // Resets a statement and its bindings when the scope ends.
