@@ -577,7 +577,8 @@ bool Store::show_table(const char *name, std::string &out)
     if (table <= 0)
         return false;
 
-    // Columns: field names in the order they first appeared in the table.
+    // Columns: field names by the first key holding them, then by when they
+    // were first set there.
     std::vector<std::string> columns{"KEY"};
     std::map<std::string, std::size_t, std::less<>> column_of;
     std::vector<std::vector<std::string>> rows;
