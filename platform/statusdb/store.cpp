@@ -70,7 +70,7 @@ constexpr const char *kStatements[] = {
     "INSERT OR IGNORE INTO db_key(table_id, name) VALUES(?1, ?2)",
     "SELECT id FROM db_key WHERE table_id = ?1 AND name = ?2",
     "UPDATE db_field SET value = ?3 WHERE key_id = ?1 AND name = ?2",
-    "INSERT INTO db_field(key_id, name, value, seq) VALUES(?1, ?2, ?3, ?4)",
+    "INSERT OR IGNORE INTO db_field(key_id, name, value, seq) VALUES(?1, ?2, ?3, ?4)",
     "SELECT ifnull(max(seq), 0), count(*) FROM db_field WHERE key_id = ?1",
     "SELECT value FROM db_field WHERE key_id = ?1 AND name = ?2",
     "DELETE FROM db_field WHERE key_id = ?1",
@@ -364,10 +364,9 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
     std::string_view table_name, key_name;
     // The last number given to a field of KEY, once known (-1: not yet).
     long long last_seq = -1;
-    // True when KEY held no field before this command: then the fields it
-    // holds are those in INSERTED, and any other one is new to it.
+    // True when KEY held no field before this command: a field is then new
+    // to it unless this command set it already.
     bool fresh = false;
-    std::vector<std::string_view> inserted;
 
     auto failed = [&]() {
         error = db_error(db_);
@@ -413,7 +412,6 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
                 key = sqlite3_last_insert_rowid(db_);
                 last_seq = 0;
                 fresh = true;
-                inserted.clear();
                 break;
             }
         }
@@ -423,7 +421,6 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
             key = table == 0 ? 0 : find_key(table, step.name);
             last_seq = -1;
             fresh = false;
-            inserted.clear();
             if (key < 0)
                 return failed();
             break;
@@ -436,15 +433,20 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
                 error = "no key '" + printable(key_name) + "' in table '" + printable(table_name) + "'";
                 return false;
             }
-            if (!fresh || std::find(inserted.begin(), inserted.end(), step.name) != inserted.end()) {
+            // -1 on a database error, else the number of fields changed.
+            auto update = [&]() {
                 sqlite3_stmt *s = stmt(kUpdateField);
                 Reset reset(s);
                 sqlite3_bind_int64(s, 1, key);
                 bind_text(s, 2, step.name);
                 bind_text(s, 3, step.value);
-                if (!step_done(s))
+                return step_done(s) ? sqlite3_changes(db_) : -1;
+            };
+            if (!fresh) {
+                const int changed = update();
+                if (changed < 0)
                     return failed();
-                if (sqlite3_changes(db_) == 1)
+                if (changed == 1)
                     break;
             }
             // A field the key does not hold yet: it comes after the others.
@@ -462,11 +464,13 @@ bool Store::execute(const Command &cmd, char *reply, std::size_t cap, std::strin
             sqlite3_bind_int64(s, 1, key);
             bind_text(s, 2, step.name);
             bind_text(s, 3, step.value);
-            sqlite3_bind_int64(s, 4, ++last_seq);
+            sqlite3_bind_int64(s, 4, last_seq + 1);
             if (!step_done(s))
                 return failed();
-            if (fresh)
-                inserted.push_back(step.name);
+            if (sqlite3_changes(db_) == 1)
+                ++last_seq;
+            else if (update() < 0)  // a fresh key's field this command set already
+                return failed();
             break;
         }
         case StepKind::Get: {
