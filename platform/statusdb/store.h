@@ -51,8 +51,9 @@ public:
     const std::string &path() const { return path_; }
 
     // The log size (in pages) at which this connection's commits next ask
-    // for a checkpoint; kept by the commit hook.
-    int checkpoint_due = 1000;
+    // for a checkpoint; kept by the commit hook (0: the first commit that
+    // finds the log long).
+    int checkpoint_due = 0;
 
     // HOOK(ARG, connection, "main", pages in the write-ahead log) runs after
     // every commit, in place of SQLite's own automatic checkpoint.
