@@ -138,7 +138,7 @@ OpenLogs &open_logs()
 OpenLog &slot_of(OpenLogs &logs, const std::string &path)
 {
     for (OpenLog &log : logs.slot)
-        if (log.fd >= 0 && log.path == path)
+        if (log.path == path)
             return log;
     OpenLog &log = logs.slot[logs.next];
     logs.next = (logs.next + 1) % kOpenLogs;
