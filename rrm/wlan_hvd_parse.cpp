@@ -1,8 +1,6 @@
 #include "wlan_hvd_parse.h"
 
 #include <ctype.h>
-#include <errno.h>
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -41,27 +39,15 @@ bool next_word(const char **p, const char **word, size_t *len)
     return true;
 }
 
-// A word as a decimal number the way "%d" reads it: an optional sign and at
-// least one digit at the word's start; the value wraps to 32 bits.
-bool word_int(const char *w, size_t len, int *out)
-{
-    char tmp[32];
-    copy_field(tmp, sizeof tmp, w);
-    tmp[len < sizeof tmp ? len : sizeof tmp - 1] = '\0';
-    char *end = nullptr;
-    errno = 0;
-    long long v = strtoll(tmp, &end, 10);
-    if (end == tmp)
-        return false;
-    *out = static_cast<int>(static_cast<unsigned int>(v));
-    return true;
-}
-
-// A word's leading number as atoi reads it (0 when there is none).
+// A word's leading number as atoi reads it (0 when there is none), its
+// value wrapped to 32 bits.
 uint32_t word_atoi(const char *w, size_t len)
 {
-    int v = 0;
-    return word_int(w, len, &v) ? static_cast<uint32_t>(v) : 0;
+    char tmp[32];
+    const size_t n = len < sizeof tmp ? len : sizeof tmp - 1;
+    memcpy(tmp, w, n);
+    tmp[n] = '\0';
+    return static_cast<uint32_t>(strtoll(tmp, nullptr, 10));
 }
 
 // Number parsing as the "%d"/"%llu" directives of a scanf over the running

@@ -44,8 +44,7 @@ bool wireless_name_word(const char *ifname, char (&word)[kHvdWordMax])
     return wlan_ifname_word(word + blanks, sizeof word - blanks, ifname + blanks, false);
 }
 
-// Trace of a command line that is not run: too long, or holding a text that
-// may not stand on a command line.
+// Trace of a command line that is not run: too long, or without its tool.
 void refused(const char *what)
 {
     WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", what, "refused");

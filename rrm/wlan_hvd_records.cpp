@@ -4,12 +4,10 @@
 // thread uses as well; whichever thread needs it first opens it.
 #include <pthread.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
 
-#include "conf_init.h"
 #include "platform_utils.h"
 #include "wlan.h"
 #include "wlan_hvd.h"

@@ -11,9 +11,9 @@
 
 #include "conf_init.h"
 #include "hvkit.h"
+#include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
-#include "seam.h"
 #include "wlan_hvd_cmd.h"
 #include "wlan_hvd_netlink.h"
 #include "wlan_hvd_parse.h"
