@@ -89,6 +89,13 @@ protected:
     std::string iwpriv_text_, tool_;
     transcript::Left left_;  // what the last call left
 
+    void TearDown() override  // the settings a case changed, back
+    {
+        DOT11_ATH_IWPRIV = iwpriv_, DOT11_ATH_WLANCONFIG = wlanconfig_, HVSH_CLI_BIN = hvsh_;
+        tool_.clear();
+        CollectionTest::TearDown();
+    }
+
     int call(const std::vector<std::string> &w)
     {
         left_.settle();
@@ -216,10 +223,6 @@ TEST_F(Drivers, Transcript)
         if (line.rfind("== ", 0) != 0)
             return step(line);
         left_.settle();  // a new case in a new world
-        DOT11_ATH_IWPRIV = iwpriv_;
-        DOT11_ATH_WLANCONFIG = wlanconfig_;
-        HVSH_CLI_BIN = hvsh_;
-        tool_.clear();
         bus_.reset();
         if (!first) {
             TearDown();
@@ -233,9 +236,6 @@ TEST_F(Drivers, Transcript)
         r_ = capwapWlanStatis_t{};
     });
     left_.settle();
-    DOT11_ATH_IWPRIV = iwpriv_;
-    DOT11_ATH_WLANCONFIG = wlanconfig_;
-    HVSH_CLI_BIN = hvsh_;
     bus_.reset();
 }
 
