@@ -130,8 +130,11 @@ const char *bandId_string(int bandId);
 /* Station-event library callback, registered for every type but STA_IP. */
 void sta_evt_proc(sta_module_msg *sta_msg, void *privdata);
 
-/* The records that the recorder and the kernel channel's records both write,
- * each on its own database client (db, client; msg is the reply buffer). */
+/* The records that the recorder and the kernel channel's records both write.
+ * Those stay two operations each (sta_event_process and capwapEvtNetlinkStaIp,
+ * capwapEvtNetlinkInfoSsid) because each works on its own unit's database
+ * module and client; they share these writes (db, client; msg is the reply
+ * buffer). */
 /* A station's address word into STA_IP_ADDR of its key, as "%u". */
 void wlan_write_sta_ip(parser_module *db, void *client, char *msg, const char *table,
                        const char *key, uint32_t addr);
