@@ -3,7 +3,6 @@
 #include <ctype.h>
 #include <errno.h>
 #include <stdarg.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,18 +36,29 @@ bool hvd_mac_ok(const char *s)
 // "env wlanconfig" or "LD_LIBRARY_PATH=/opt/lib iwpriv" runs as given.
 bool hvd_tool_ok(const char *s) { return s != nullptr && *s != '\0'; }
 
+namespace {
+
+// The length of the formatted line, or -1 (buf left empty) when it does not
+// fit cap bytes.
+__attribute__((format(printf, 3, 0))) long format_line(char *buf, size_t cap, const char *fmt, va_list ap)
+{
+    const int n = vsnprintf(buf, cap, fmt, ap);
+    if (n >= 0 && static_cast<size_t>(n) < cap)
+        return n;
+    if (cap > 0)
+        buf[0] = '\0';
+    return -1;
+}
+
+}  // namespace
+
 bool hvd_format(char *buf, size_t cap, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(buf, cap, fmt, ap);
+    const long n = format_line(buf, cap, fmt, ap);
     va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= cap) {
-        if (cap > 0)
-            buf[0] = '\0';
-        return false;
-    }
-    return true;
+    return n >= 0;
 }
 
 bool hvd_format_named(char *buf, size_t cap, size_t part_cap, const char *name, const char *word, const char *fmt,
@@ -56,10 +66,9 @@ bool hvd_format_named(char *buf, size_t cap, size_t part_cap, const char *name, 
 {
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(buf, cap, fmt, ap);
+    const long n = format_line(buf, cap, fmt, ap);
     va_end(ap);
-    const size_t as_is = n < 0 ? SIZE_MAX : static_cast<size_t>(n) - strlen(word) + strlen(name);
-    if (n < 0 || static_cast<size_t>(n) >= cap || as_is >= part_cap) {
+    if (n < 0 || static_cast<size_t>(n) - strlen(word) + strlen(name) >= part_cap) {
         if (cap > 0)
             buf[0] = '\0';
         return false;
