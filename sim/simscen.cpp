@@ -41,14 +41,6 @@ int refuse(const std::string &why)
     return 1;
 }
 
-std::string quoted(const std::string &s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
-
 // The scenario at PATH, compiled; nothing (the refusal printed) otherwise.
 std::optional<sim::Plan> compiled(const std::string &path, std::string *text)
 {
@@ -73,10 +65,10 @@ bool compile(const sim::Plan &plan, const std::string &text, const std::string &
 {
     const sim::Model &m = plan.initial;
     std::string env;
-    env += "SIM_AP_MAC=" + quoted(m.ap_mac) + "\n";
+    env += "SIM_AP_MAC=" + sim::shell_quote(m.ap_mac) + "\n";
     env += "SIM_SLOTS=" + std::to_string(m.slots) + "\n";
     env += "SIM_HYBRID=" + std::to_string(m.hybrid) + "\n";
-    env += "SIM_TITLE=" + quoted(plan.title) + "\n";
+    env += "SIM_TITLE=" + sim::shell_quote(plan.title) + "\n";
     env += "SIM_CLOCK_BASE=" + (m.clock_base >= 0 ? std::to_string(m.clock_base) : "") + "\n";
     env += "SIM_STEPS=" + std::to_string(plan.steps.size()) + "\n";
     std::string vaps;
