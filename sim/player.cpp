@@ -362,9 +362,8 @@ void Player::station_event(const Action &a)
     if (pending_ != Channel::Sta)
         flush_pending();
     const std::vector<std::string> &w = a.args;
-    static const char *kinds[] = {"", "assoc", "disassoc", "cloud"};
     if (sta_pub_.empty()) {
-        std::string words = kinds[a.kind == Action::Assoc ? 1 : a.kind == Action::Disassoc ? 2 : 3];
+        std::string words = a.kind == Action::Assoc ? "assoc" : a.kind == Action::Disassoc ? "disassoc" : "cloud";
         for (const std::string &x : w)
             words += " " + x;
         return say("station-event publisher not built: " + words + " not sent");
@@ -461,12 +460,10 @@ void Player::play(size_t from, size_t to, bool show)
 
 // --- the view ----------------------------------------------------------------------
 
-// The lines of a growing file since the last look (the file starting again
-// is read from its start).
-std::string Player::new_lines(const std::string &file, const std::string &name)
+// The lines of a growing file (its TEXT now) since the last look; a file
+// that started again is read from its start.
+std::string Player::new_lines(const std::string &text, const std::string &name)
 {
-    std::string text;
-    host_.read(file, &text);
     const std::vector<std::string> lines = lines_of(text);
     long seen = std::max(0L, number("view/" + name + ".seen"));
     if (static_cast<long>(lines.size()) < seen)
@@ -505,38 +502,19 @@ void Player::show_views(bool whole)
         fflush(stdout);
         host_.write(kept, rows_text(view, rows));
     }
-    std::string out;
-    std::string log;
+    std::string log, bus;
     if (host_.read(path("log/WLAN_MODULE_DB_LOG"), &log)) {
-        std::string fresh = new_lines(path("log/WLAN_MODULE_DB_LOG"), "log");
-        std::vector<std::string> lines = lines_of(whole ? log : fresh);
+        std::vector<std::string> lines = lines_of(whole ? log : new_lines(log, "log"));
+        if (whole)
+            new_lines(log, "log");
         if (whole && lines.size() > 4)
             lines.erase(lines.begin(), lines.end() - 4);
-        if (lines.empty()) {
-            out += "--- common log: no new line\n";
-        } else {
-            out += whole ? "--- common log: last lines\n" : "--- common log: " + std::to_string(lines.size()) + " new\n";
-            for (size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i)
-                out += "    " + lines[i].substr(0, 114) + "\n";
-        }
+        fputs(log_section(lines, whole).c_str(), stdout);
     }
-    std::string bus;
     if (host_.read(path("bus-events.log"), &bus)) {
-        const std::string fresh = new_lines(path("bus-events.log"), "bus");
-        const std::vector<std::string> leaves = leave_lines(whole ? bus : fresh);
-        size_t total = 0;
-        for (const std::string &line : lines_of(bus + "\n"))
-            total += has(line, "{ \"sta_leave\":");
-        if (leaves.empty()) {
-            out += "--- bus: no new \"sta_leave\" announcement (" + std::to_string(total) + " so far)\n";
-        } else {
-            out += "--- bus: " + std::to_string(leaves.size()) + " \"sta_leave\" announcement(s) (" +
-                   std::to_string(total) + " so far)\n";
-            for (size_t i = leaves.size() > 8 ? leaves.size() - 8 : 0; i < leaves.size(); ++i)
-                out += "    " + leaves[i] + "\n";
-        }
+        const std::string fresh = new_lines(bus, "bus");
+        fputs(bus_section(whole ? bus : fresh, bus).c_str(), stdout);
     }
-    fputs(out.c_str(), stdout);
     fflush(stdout);
 }
 

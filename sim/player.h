@@ -85,7 +85,7 @@ private:
     void bus_event(const Action &a);
 
     void show_views(bool whole);
-    std::string new_lines(const std::string &file, const std::string &name);
+    std::string new_lines(const std::string &text, const std::string &name);
 };
 
 }  // namespace sim

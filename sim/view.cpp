@@ -367,6 +367,36 @@ std::vector<std::string> leave_lines(const std::string &bus_lines)
     return out;
 }
 
+std::string log_section(const std::vector<std::string> &lines, bool whole)
+{
+    if (lines.empty())
+        return "--- common log: no new line\n";
+    std::string out = whole ? "--- common log: last lines\n" : "--- common log: " + std::to_string(lines.size()) + " new\n";
+    for (size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i)
+        out += "    " + lines[i].substr(0, kPageWidth - 6) + "\n";
+    return out;
+}
+
+std::string bus_section(const std::string &shown, const std::string &all)
+{
+    size_t total = 0;
+    for (size_t from = 0; from < all.size();) {
+        size_t nl = all.find('\n', from);
+        if (nl == std::string::npos)
+            nl = all.size();
+        total += all.substr(from, nl - from).find("{ \"sta_leave\":") != std::string::npos;
+        from = nl + 1;
+    }
+    const std::vector<std::string> leaves = leave_lines(shown);
+    if (leaves.empty())
+        return "--- bus: no new \"sta_leave\" announcement (" + std::to_string(total) + " so far)\n";
+    std::string out = "--- bus: " + std::to_string(leaves.size()) + " \"sta_leave\" announcement(s) (" +
+                      std::to_string(total) + " so far)\n";
+    for (size_t i = leaves.size() > 8 ? leaves.size() - 8 : 0; i < leaves.size(); ++i)
+        out += "    " + leaves[i] + "\n";
+    return out;
+}
+
 std::string page_line(const std::string &text)
 {
     // Folded as `fold -s` does: at the last blank within the width, the blank

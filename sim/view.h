@@ -46,6 +46,14 @@ std::string render_table(const TableView &view, const Rows *before, const Rows &
 // record in hex) as "sta_leave: MAC on IFNAME".
 std::vector<std::string> leave_lines(const std::string &bus_lines);
 
+// "--- common log: ..." and the last eight of LINES cut to the page: the
+// lines since the last look, or, WHOLE, the log's last lines.
+std::string log_section(const std::vector<std::string> &lines, bool whole);
+
+// "--- bus: ..." and the last eight announcements among SHOWN, counting those
+// among ALL (every bus event so far).
+std::string bus_section(const std::string &shown, const std::string &all);
+
 // A line of the demo's page: indented by four, folded at blanks to 120
 // columns, further lines indented by two more.
 std::string page_line(const std::string &text);

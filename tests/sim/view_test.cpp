@@ -15,6 +15,7 @@ struct Case {
     std::string view, was, now;
     bool whole = true;
     std::string bus, screen, want;
+    std::vector<std::string> log;
 };
 
 std::vector<std::string> lines(const std::string &text)
@@ -39,8 +40,10 @@ void check(Case &c)
         ASSERT_TRUE(c.whole || sim::rows_from_json(view, c.was, &was, &why)) << why;
         c.screen += sim::render_table(view, c.whole ? nullptr : &was, now);
     }
-    for (const std::string &l : sim::leave_lines(c.bus))
-        c.screen += l + "\n";
+    if (!c.log.empty())
+        c.screen += sim::log_section(c.log, false);
+    if (!c.bus.empty())
+        c.screen += sim::bus_section(c.bus, c.bus);
     EXPECT_EQ(lines(c.screen), lines(c.want));
     c = Case{};
 }
@@ -58,6 +61,8 @@ TEST(View, SnapshotsInScreenOut)
             c.was = rest, c.whole = false;
         else if (word == "now")
             c.now = rest;
+        else if (word == "log")
+            c.log.push_back(rest);
         else if (word == "bus")
             c.bus += rest + "\n";
         else if (word == "page")
