@@ -131,8 +131,8 @@ std::string shown(const std::string &v)
 // the address.
 std::string dotted(const std::string &v)
 {
-    const size_t digits = v.find_first_not_of("0123456789", v[0] == '-' ? 1 : 0);
-    if (v.empty() || v == "0" || v == "-" || digits != std::string::npos || v.size() > 18)
+    const size_t sign = v.rfind('-', 0) == 0 ? 1 : 0;
+    if (v.size() == sign || v.size() > 18 || v == "0" || v.find_first_not_of("0123456789", sign) != std::string::npos)
         return v;
     long long n = strtoll(v.c_str(), nullptr, 10);
     if (n < 0)
