@@ -639,3 +639,17 @@ int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)
 }
 
 } // extern "C"
+
+// Named objects, lookup and method calls: not served yet.
+extern "C" {
+int ubus_add_object(struct ubus_context *, struct ubus_object *) { return UBUS_STATUS_NOT_SUPPORTED; }
+int ubus_lookup(struct ubus_context *, const char *, ubus_lookup_handler_t, void *) { return UBUS_STATUS_NOT_SUPPORTED; }
+int ubus_lookup_id(struct ubus_context *, const char *, uint32_t *) { return UBUS_STATUS_NOT_SUPPORTED; }
+int ubus_invoke_fd(struct ubus_context *, uint32_t, const char *, struct blob_attr *, ubus_data_handler_t, void *, int, int)
+{
+	return UBUS_STATUS_NOT_SUPPORTED;
+}
+int ubus_send_reply(struct ubus_context *, struct ubus_request_data *, struct blob_attr *) { return UBUS_STATUS_NO_DATA; }
+void ubus_complete_deferred_request(struct ubus_context *, struct ubus_request_data *, int) {}
+int ubus_reconnect(struct ubus_context *, const char *) { return UBUS_STATUS_NOT_SUPPORTED; }
+}
