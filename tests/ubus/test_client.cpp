@@ -2,7 +2,9 @@
 // byte for byte, deliveries ahead of an answer, bad messages, the lost
 // connection), then with the bus daemon and the tool as processes on a
 // private socket: listeners and patterns, a raw 640-byte record, clients
-// that misbehave, and the daemon going away under a client.
+// that misbehave, the daemon going away under a client, objects called by
+// the tool and the library, time-outs, an owner that goes away mid-call and
+// a reconnect after the daemon restarts.
 
 #include <gtest/gtest.h>
 
@@ -209,15 +211,20 @@ TEST_F(ClientTest, BadDaemonMessagesAreAnsweredOrSkipped)
 
 TEST_F(ClientTest, ConnectionLostWhileWaitingForTheAnswer)
 {
-	FakeDaemon fake(path, "lost");
-	Ctx ctx = connect(path);
-	ASSERT_TRUE(ctx);
-	ctx->connection_lost = on_lost;
-	Buf b;
-	EXPECT_EQ(ubus_send_event(ctx.get(), "sta_leave", b.b.head), UBUS_STATUS_CONNECTION_FAILED);
-	EXPECT_TRUE(ctx->sock.eof);
-	EXPECT_FALSE(ctx->sock.error);
-	EXPECT_EQ(g_lost, 1);
+	for (bool call : {false, true}) {
+		g_lost = 0;
+		FakeDaemon fake(path, "lost");
+		Ctx ctx = connect(path);
+		ASSERT_TRUE(ctx);
+		ctx->connection_lost = on_lost;
+		Buf b;
+		EXPECT_EQ(call ? ubus_invoke(ctx.get(), 0x6210aced, "get", b.b.head, nullptr, nullptr, 0)
+			       : ubus_send_event(ctx.get(), "sta_leave", b.b.head),
+			  UBUS_STATUS_CONNECTION_FAILED);
+		EXPECT_TRUE(ctx->sock.eof);
+		EXPECT_FALSE(ctx->sock.error);
+		EXPECT_EQ(g_lost, 1);
+	}
 }
 
 TEST_F(ClientTest, ConnectRefusesBadGreetings)
@@ -231,6 +238,76 @@ TEST_F(ClientTest, ConnectRefusesBadGreetings)
 }
 
 using namespace proc;
+
+// The object "test" the system tests call; see tool.txt.
+enum { H_ID, H_MSG, H_MAX };
+const struct blobmsg_policy hello_policy[H_MAX] = {{"id", BLOBMSG_TYPE_INT32}, {"msg", BLOBMSG_TYPE_STRING}};
+const struct blobmsg_policy empty_policy[] = {
+	{"b", BLOBMSG_TYPE_BOOL}, {"t", BLOBMSG_TYPE_TABLE}, {"a", BLOBMSG_TYPE_ARRAY}, {"d", BLOBMSG_TYPE_DOUBLE}};
+struct ubus_request_data g_later, g_slow;
+bool g_later_open = false;
+int g_hellos = 0;
+
+int on_call(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *method,
+	    struct blob_attr *msg)
+{
+	Buf b;
+	if (!strcmp(method, "hello")) {
+		g_hellos++;
+		struct blob_attr *tb[H_MAX];
+		blobmsg_parse(hello_policy, H_MAX, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
+		blobmsg_add_string(&b.b, "message", tb[H_MSG] ? blobmsg_get_string(tb[H_MSG]) : "");
+		blobmsg_add_u32(&b.b, "id", tb[H_ID] ? blobmsg_get_u32(tb[H_ID]) : 0);
+		void *n = blobmsg_open_table(&b.b, "nested");
+		blobmsg_add_u8(&b.b, "ok", 1);
+		void *l = blobmsg_open_array(&b.b, "list");
+		blobmsg_add_string(&b.b, nullptr, "x");
+		blobmsg_add_u32(&b.b, nullptr, 2);
+		blobmsg_close_array(&b.b, l);
+		blobmsg_close_table(&b.b, n);
+	} else if (!strcmp(method, "fail")) {
+		blobmsg_add_string(&b.b, "partial", "yes");
+	} else if (!strcmp(method, "later") || !strcmp(method, "slow")) {
+		ubus_defer_request(ctx, req, method[0] == 'l' ? &g_later : &g_slow);
+		g_later_open = g_later_open || method[0] == 'l';
+		return UBUS_STATUS_UNKNOWN_ERROR; // ignored once deferred
+	}
+	ubus_send_reply(ctx, req, b.b.head);
+	return !strcmp(method, "fail") ? UBUS_STATUS_PERMISSION_DENIED : 0;
+}
+
+const struct ubus_method test_methods[] = {
+	UBUS_METHOD("hello", on_call, hello_policy), UBUS_METHOD_NOARG("fail", on_call),
+	UBUS_METHOD("empty", on_call, empty_policy), UBUS_METHOD_NOARG("later", on_call),
+	UBUS_METHOD_NOARG("slow", on_call)};
+struct ubus_object_type test_type = UBUS_OBJECT_TYPE("test", test_methods);
+
+struct Owned {
+	struct ubus_object obj = {};
+	explicit Owned(const char *path)
+	{
+		// A type id is the bus's: one from an earlier bus daemon would make
+		// an untyped, unlisted object.
+		test_type.id = 0;
+		obj.name = path;
+		obj.type = &test_type;
+		obj.methods = test_methods;
+		obj.n_methods = static_cast<int>(ARRAY_SIZE(test_methods));
+	}
+};
+
+// Serves an owner's connection, ending a deferred "later" call on the way.
+void serve_owner(const Ctx &c, int ms)
+{
+	pump(c, ms);
+	if (g_later_open) {
+		g_later_open = false;
+		Buf b;
+		blobmsg_add_u8(&b.b, "late", 1);
+		EXPECT_EQ(ubus_send_reply(c.get(), &g_later, b.b.head), 0);
+		ubus_complete_deferred_request(c.get(), &g_later, 0);
+	}
+}
 
 class SystemTest : public ClientTest {
 protected:
@@ -258,10 +335,20 @@ protected:
 		argv.insert(argv.end(), args.begin(), args.end());
 		return spawn(argv, out, dir.file("tool.err"));
 	}
-	// The tool run to its end: the exit status; its stderr and stdout kept in `err` and `out`.
-	int tool(const std::vector<std::string> &args)
+	// The tool run to its end, the owner `served` meanwhile: the exit
+	// status; its stderr and stdout kept in `err` and `out`.
+	int tool(const std::vector<std::string> &args, const Ctx *served = nullptr)
 	{
-		const int rc = wait_exit(tool_bg(args, dir.file("tool.out")));
+		const pid_t pid = tool_bg(args, dir.file("tool.out"));
+		int rc = -2, st = 0;
+		proc::wait_for([&] {
+			if (served)
+				serve_owner(*served, 10);
+			if (waitpid(pid, &st, WNOHANG) != pid)
+				return false;
+			rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+			return true;
+		}, 40000);
 		err = slurp(dir.file("tool.err"));
 		out = slurp(dir.file("tool.out"));
 		return rc;
@@ -430,15 +517,25 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 			 [&](const std::string &want) { EXPECT_NE(out.find(transcript::unescape(want)), std::string::npos) << out; });
 }
 
-TEST_F(SystemTest, ToolExitCodesAndMessages)
+TEST_F(SystemTest, ToolExitCodesMessagesAndOutput)
 {
-	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}}, [&](const std::string &line) {
-		const size_t bar = line.find(" | "), bar2 = line.find(" |", bar + 3);
-		const std::vector<std::string> args = transcript::words(line.substr(bar + 3, bar2 - bar - 3));
-		const std::string err_start = transcript::unescape(line.substr(std::min(line.size(), bar2 + 3)));
-		EXPECT_EQ(tool(args), std::stoi(line));
-		EXPECT_EQ(err.substr(0, err_start.size()), err_start);
-		EXPECT_EQ(out, "");
+	Ctx owner = connect(sock);
+	ASSERT_TRUE(owner);
+	Owned test("test");
+	ASSERT_EQ(ubus_add_object(owner.get(), &test.obj), 0);
+	char id[16];
+	snprintf(id, sizeof(id), "%08x", test.obj.id);
+	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}, {"OBJ", id}}, [&](const std::string &line) {
+		std::vector<std::string> f;
+		for (size_t at = 0, bar; at <= line.size(); at = bar + 1) {
+			bar = std::min(line.find('|', at), line.size());
+			const size_t b = line.find_first_not_of(' ', at), e = line.find_last_not_of(' ', bar - 1);
+			f.push_back(b < bar && e != std::string::npos && e >= b ? line.substr(b, e - b + 1) : "");
+		}
+		f.resize(4);
+		EXPECT_EQ(tool(transcript::words(f[1]), &owner), std::stoi(f[0])) << line;
+		EXPECT_EQ(err.substr(0, transcript::unescape(f[2]).size()), transcript::unescape(f[2])) << line;
+		EXPECT_EQ(out, transcript::unescape(f[3])) << line;
 	});
 
 	// SIGTERM ends a listener with status 0.
@@ -446,6 +543,75 @@ TEST_F(SystemTest, ToolExitCodesAndMessages)
 	settle(dir.file("l.out"), "a");
 	kill(lp, SIGTERM);
 	EXPECT_EQ(wait_exit(lp), 0);
+}
+
+// Calls from the library: a call nobody serves times out, and its late
+// answer is dropped by the next call; so does a call to the caller's own object.
+void count_reply(struct ubus_request *req, int, struct blob_attr *)
+{
+	++*static_cast<int *>(req->priv);
+}
+
+TEST_F(SystemTest, LibraryCallsTimeOutAndDropLateReplies)
+{
+	Ctx owner = connect(sock), caller = connect(sock);
+	ASSERT_TRUE(owner && caller);
+	Owned test("test");
+	ASSERT_EQ(ubus_add_object(owner.get(), &test.obj), 0);
+	uint32_t id = 0;
+	ASSERT_EQ(ubus_lookup_id(caller.get(), "test", &id), 0);
+	EXPECT_EQ(id, test.obj.id);
+	int replies = 0, hellos = g_hellos;
+	Buf args;
+	EXPECT_EQ(ubus_invoke(caller.get(), id, "hello", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	serve_owner(owner, 300); // answers now, too late
+	EXPECT_EQ(g_hellos, hellos + 1);
+	EXPECT_EQ(ubus_invoke(caller.get(), id, "fail", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(replies, 0);
+	EXPECT_EQ(ubus_invoke(owner.get(), id, "hello", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(g_hellos, hellos + 2) << "the own call is served once the call has given up";
+
+	// The owner goes away in the middle of a call: the caller hears nothing
+	// from the bus and runs out of time.
+	g_slow = {};
+	const pid_t waiting = tool_bg({"-t", "2", "call", "test", "slow"}, dir.file("slow.out"));
+	proc::wait_for([&] { return serve_owner(owner, 10), g_slow.object != 0; }, 5000);
+	owner.reset();
+	EXPECT_EQ(wait_exit(waiting), 256 - UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(slurp(dir.file("slow.out")), "");
+	EXPECT_EQ(ubus_lookup_id(caller.get(), "test", &id), UBUS_STATUS_NOT_FOUND);
+}
+
+TEST_F(SystemTest, ReconnectAfterRestartBringsObjectsBack)
+{
+	Ctx owner = connect(sock);
+	ASSERT_TRUE(owner);
+	Owned test("test");
+	ASSERT_EQ(ubus_add_object(owner.get(), &test.obj), 0);
+	ASSERT_EQ(ubus_register_event_handler(owner.get(), &l.h, "x"), 0);
+	const uint32_t before = test.obj.id;
+	// A waiter sees the object come back through the bus's object events.
+	stop_daemon();
+	ASSERT_TRUE(start_daemon());
+	const pid_t waiter = tool_bg({"-t", "10", "wait_for", "test"}, dir.file("wait.out"));
+	pump(owner, 200);
+	ASSERT_TRUE(owner->sock.eof);
+	usleep(300000);
+	ASSERT_EQ(ubus_reconnect(owner.get(), sock.c_str()), 0);
+	EXPECT_EQ(wait_exit(waiter), 0);
+	EXPECT_NE(test.obj.id, before);
+	EXPECT_NE(test.obj.id, 0u);
+	EXPECT_EQ(tool({"call", "test", "empty"}, &owner), 0) << err;
+	EXPECT_EQ(out, "{\n\t\n}\n");
+
+	// Event registrations are the application's to renew.
+	EXPECT_EQ(tool({"send", "x"}, &owner), 0);
+	pump(owner, 100);
+	EXPECT_TRUE(l.names.empty());
+	ASSERT_EQ(ubus_register_event_handler(owner.get(), &l.h, "x"), 0);
+	EXPECT_EQ(tool({"send", "x"}, &owner), 0);
+	pump(owner, 100);
+	EXPECT_EQ(l.names, std::vector<std::string>{"x"});
 }
 
 } // namespace
