@@ -593,6 +593,12 @@ void ubus_client_attach_handler(struct ubus_context *ctx, struct ubus_event_hand
 	impl_of(ctx)->event_objects.push_back(&ev->obj);
 }
 
+void ubus_client_attach_object(struct ubus_context *ctx, struct ubus_object *obj, uint32_t id)
+{
+	obj->id = id;
+	impl_of(ctx)->objects.push_back(obj);
+}
+
 void ubus_free(struct ubus_context *ctx)
 {
 	if (!ctx)
