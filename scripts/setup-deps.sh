@@ -11,7 +11,8 @@ set -eu
 HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev
       libev-dev libev-libevent-dev libsqlite3-dev sqlite3
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      busybox-static faketime iproute2 util-linux procps psmisc"
+      busybox-static faketime iproute2 util-linux procps psmisc
+      shellcheck"
 if [ $# -gt 0 ]; then PKGS="$*"; else PKGS=$HOST_PKGS; fi
 HOST_ARCH=$(dpkg --print-architecture)
 
@@ -40,6 +41,7 @@ for p in $PKGS; do
     esac
 done
 if [ -z "$missing" ]; then
+    # shellcheck disable=SC2086  # a list of words, counted
     echo "setup-deps: all $(echo $PKGS | wc -w) packages present"
     exit 0
 fi
