@@ -98,7 +98,8 @@ include(GNUInstallDirs)
 
 # rrm_install_ap(TARGET... [SBIN]): programs that go onto the access point
 # (install component "ap"): the daemon into sbin (SBIN), tools into bin. A
-# new tool's CMakeLists.txt adds itself with one line:
+# new tool's CMakeLists.txt adds itself with one line, anywhere in the file
+# (the rule is made once the folder has been read):
 #   rrm_install_ap(wlan_top)
 function(rrm_install_ap)
   cmake_parse_arguments(I "SBIN" "" "" ${ARGN})
@@ -109,7 +110,8 @@ function(rrm_install_ap)
   if(I_SBIN)
     set(dest ${CMAKE_INSTALL_SBINDIR})
   endif()
-  install(TARGETS ${I_UNPARSED_ARGUMENTS} RUNTIME DESTINATION ${dest} COMPONENT ap)
+  cmake_language(DEFER CALL install TARGETS ${I_UNPARSED_ARGUMENTS}
+                 RUNTIME DESTINATION ${dest} COMPONENT ap)
 endfunction()
 
 # rrm_install_platform(TARGETS t... [SBIN] [HEADERS h... [HEADER_DIR d]]): a

@@ -78,8 +78,9 @@ macro(rrm_use_system_platform)
   rrm_platform_library(ubus LIB ubus HEADERS libubus.h LINK ubox WHAT "bus client")
   rrm_platform_library(parser LIB parser OWN_INCLUDE ${_own}/db WHAT "status database client")
   rrm_platform_library(common_log LIB common_log OWN_INCLUDE ${_own}/rrm WHAT "common log")
+  # The station-event library's loop is libev's, which the daemon also uses.
   rrm_platform_library(sta LIB sta OWN_INCLUDE ${_own}/rrm OPTIONAL_HEADERS sta_lib_ext.h
-                       WHAT "station-event library")
+                       LINK ev::ev WHAT "station-event library")
   rrm_platform_library(hvkit LIB hvkit HEADERS hvkit.h WHAT "model library")
   rrm_platform_library(wpa3info LIB wpa3info HEADERS wpa3info.h WHAT "WPA3 SSID library")
   rrm_platform_library(rrm_common LIB rrm_common HEADERS platform_utils.h

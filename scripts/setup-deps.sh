@@ -8,11 +8,10 @@
 #                                    architecture's package (multiarch), and
 #                                    that architecture is added when missing
 set -eu
-HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev
+HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev shellcheck
       libev-dev libev-libevent-dev libsqlite3-dev sqlite3
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      busybox-static faketime iproute2 util-linux procps psmisc
-      shellcheck"
+      busybox-static faketime iproute2 util-linux procps psmisc"
 if [ $# -gt 0 ]; then PKGS="$*"; else PKGS=$HOST_PKGS; fi
 HOST_ARCH=$(dpkg --print-architecture)
 
