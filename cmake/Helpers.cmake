@@ -110,8 +110,10 @@ function(rrm_install_ap)
   if(I_SBIN)
     set(dest ${CMAKE_INSTALL_SBINDIR})
   endif()
-  cmake_language(DEFER CALL install TARGETS ${I_UNPARSED_ARGUMENTS}
-                 RUNTIME DESTINATION ${dest} COMPONENT ap)
+  # The deferred call's words are taken now (a deferred call would expand
+  # them in the folder's scope, where these variables are not set).
+  cmake_language(EVAL CODE "cmake_language(DEFER CALL install TARGETS ${I_UNPARSED_ARGUMENTS}
+                                           RUNTIME DESTINATION ${dest} COMPONENT ap)")
 endfunction()
 
 # rrm_install_platform(TARGETS t... [SBIN] [HEADERS h... [HEADER_DIR d]]): a

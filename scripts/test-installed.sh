@@ -59,5 +59,11 @@ if grep -q '/platform/' "$OUT/compile_commands.json"; then
     grep '/platform/' "$OUT/compile_commands.json" >&2
     exit 1
 fi
+# What goes onto the access point installs: the daemon and its tools.
+rm -rf "$OUT/ap"
+cmake --install "$OUT" --component ap --prefix "$OUT/ap" > /dev/null
+for f in sbin/rrm bin/wlan_evt; do
+    [ -x "$OUT/ap/$f" ] || { echo "test-installed: the install has no $f" >&2; exit 1; }
+done
 cd "$OUT"
 ctest --output-on-failure -j "$JOBS"
