@@ -72,14 +72,19 @@ endfunction()
 # Every platform library the daemon and the tools for the access point link,
 # and, for the tests, the platform's programs they start.
 macro(rrm_use_system_platform)
-  set(_own ${CMAKE_SOURCE_DIR})
+  # The daemon's own declarations of three interfaces, each seen by the
+  # library's users alone in a folder (not the rest of rrm/).
+  set(_own ${CMAKE_BINARY_DIR}/platform_interfaces)
+  configure_file(${CMAKE_SOURCE_DIR}/db/parser_module.h ${_own}/parser/parser_module.h COPYONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/rrm/common_log.h ${_own}/common_log/common_log.h COPYONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/rrm/sta.h ${_own}/sta/sta.h COPYONLY)
   rrm_platform_library(ubox LIB ubox HEADERS libubox/blobmsg.h libubox/uloop.h
                        WHAT "blob/blobmsg and event loop")
   rrm_platform_library(ubus LIB ubus HEADERS libubus.h LINK ubox WHAT "bus client")
-  rrm_platform_library(parser LIB parser OWN_INCLUDE ${_own}/db WHAT "status database client")
-  rrm_platform_library(common_log LIB common_log OWN_INCLUDE ${_own}/rrm WHAT "common log")
+  rrm_platform_library(parser LIB parser OWN_INCLUDE ${_own}/parser WHAT "status database client")
+  rrm_platform_library(common_log LIB common_log OWN_INCLUDE ${_own}/common_log WHAT "common log")
   # The station-event library's loop is libev's, which the daemon also uses.
-  rrm_platform_library(sta LIB sta OWN_INCLUDE ${_own}/rrm OPTIONAL_HEADERS sta_lib_ext.h
+  rrm_platform_library(sta LIB sta OWN_INCLUDE ${_own}/sta OPTIONAL_HEADERS sta_lib_ext.h
                        LINK ev::ev WHAT "station-event library")
   rrm_platform_library(hvkit LIB hvkit HEADERS hvkit.h WHAT "model library")
   rrm_platform_library(wpa3info LIB wpa3info HEADERS wpa3info.h WHAT "WPA3 SSID library")
