@@ -39,17 +39,22 @@ function(rrm_add_gtest name)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name} COMMAND ${name})
-  # Every test finds the bus daemon and tool in SIM_UBUSD and SIM_UBUS.
-  set(ubusd "${RRM_UBUSD}")
-  set(ubus_tool "${RRM_UBUS_TOOL}")
-  if(NOT ubusd)
-    set(ubusd "$<TARGET_FILE:ubusd>")
-  endif()
-  if(NOT ubus_tool)
-    set(ubus_tool "$<TARGET_FILE:ubus_cli>")
-  endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-                       ENVIRONMENT "RRM_SOURCE_DIR=${CMAKE_SOURCE_DIR};RRM_BINARY_DIR=${CMAKE_BINARY_DIR};SIM_UBUSD=${ubusd};SIM_UBUS=${ubus_tool}")
+  # Every test finds the platform's programs it starts in SIM_<TOOL>: the
+  # program the cache entry names (the platform's own), else ours.
+  set(env "RRM_SOURCE_DIR=${CMAKE_SOURCE_DIR};RRM_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  foreach(tool UBUSD:RRM_UBUSD:ubusd UBUS:RRM_UBUS_TOOL:ubus_cli DBCTL:RRM_DBCTL:dbctl
+               STA_PUB:RRM_STA_PUB:sta_pub STA_MON:RRM_STA_MON:sta_mon)
+    string(REPLACE ":" ";" tool "${tool}")
+    list(GET tool 0 env_name)
+    list(GET tool 1 var)
+    list(GET tool 2 tgt)
+    if(${var})
+      list(APPEND env "SIM_${env_name}=${${var}}")
+    elseif(TARGET ${tgt})
+      list(APPEND env "SIM_${env_name}=$<TARGET_FILE:${tgt}>")
+    endif()
+  endforeach()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   # Tests built on the simulator's harness start the daemon with the
   # preloaded pause shim, which a statically linked daemon cannot take: the
   # label lets such a build leave them out.
@@ -88,3 +93,50 @@ find_library(EV_LIBRARY ev REQUIRED)
 add_library(ev::ev UNKNOWN IMPORTED)
 set_target_properties(ev::ev PROPERTIES IMPORTED_LOCATION ${EV_LIBRARY}
                       INTERFACE_INCLUDE_DIRECTORIES ${EV_INCLUDE_DIR})
+
+include(GNUInstallDirs)
+
+# rrm_install_ap(TARGET... [SBIN]): programs that go onto the access point
+# (install component "ap"): the daemon into sbin (SBIN), tools into bin. A
+# new tool's CMakeLists.txt adds itself with one line, anywhere in the file
+# (the rule is made once the folder has been read):
+#   rrm_install_ap(wlan_top)
+function(rrm_install_ap)
+  cmake_parse_arguments(I "SBIN" "" "" ${ARGN})
+  if(RRM_FUZZ)
+    return()
+  endif()
+  set(dest ${CMAKE_INSTALL_BINDIR})
+  if(I_SBIN)
+    set(dest ${CMAKE_INSTALL_SBINDIR})
+  endif()
+  # The deferred call's words are taken now (a deferred call would expand
+  # them in the folder's scope, where these variables are not set).
+  cmake_language(EVAL CODE "cmake_language(DEFER CALL install TARGETS ${I_UNPARSED_ARGUMENTS}
+                                           RUNTIME DESTINATION ${dest} COMPONENT ap)")
+endfunction()
+
+# rrm_install_platform(TARGETS t... [SBIN] [HEADERS h... [HEADER_DIR d]]): a
+# stand-in's libraries, programs and headers, laid out as the platform lays
+# out its own (install component "platform"), so that installing a stand-in
+# build makes a prefix to build the daemon against (-DRRM_PLATFORM=system).
+function(rrm_install_platform)
+  cmake_parse_arguments(I "SBIN" "HEADER_DIR" "TARGETS;HEADERS" ${ARGN})
+  if(RRM_FUZZ)
+    return()
+  endif()
+  set(bin ${CMAKE_INSTALL_BINDIR})
+  if(I_SBIN)
+    set(bin ${CMAKE_INSTALL_SBINDIR})
+  endif()
+  if(I_TARGETS)
+    install(TARGETS ${I_TARGETS} COMPONENT platform
+            RUNTIME DESTINATION ${bin}
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  endif()
+  if(I_HEADERS)
+    install(FILES ${I_HEADERS} COMPONENT platform
+            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${I_HEADER_DIR})
+  endif()
+endfunction()

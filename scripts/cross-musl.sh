@@ -131,13 +131,15 @@ fi
 
 if [ ! -f "$SYSROOT/lib/libgtest.a" ]; then
     log "building GoogleTest"
-    cmake -S "$(srcdir googletest)" -B "$T/deps/googletest" \
-        -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/aarch64-linux-musl.cmake" -DRRM_MUSL_ROOT="$T" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$SYSROOT" \
-        -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON >"$T/deps/googletest.log" 2>&1 &&
+    if ! { cmake -S "$(srcdir googletest)" -B "$T/deps/googletest" \
+            -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/aarch64-linux-musl.cmake" -DRRM_MUSL_ROOT="$T" \
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$SYSROOT" \
+            -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON >"$T/deps/googletest.log" 2>&1 &&
         cmake --build "$T/deps/googletest" -j "$JOBS" >>"$T/deps/googletest.log" 2>&1 &&
-        cmake --install "$T/deps/googletest" >>"$T/deps/googletest.log" 2>&1 ||
-        { tail -n 40 "$T/deps/googletest.log"; exit 1; }
+        cmake --install "$T/deps/googletest" >>"$T/deps/googletest.log" 2>&1; }; then
+        tail -n 40 "$T/deps/googletest.log"
+        exit 1
+    fi
 fi
 
 # --- the project ------------------------------------------------------------

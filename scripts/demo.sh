@@ -83,7 +83,8 @@ if ! build $TARGETS; then
 fi
 echo "demo: build finished (log: $LOG)"
 # The simulator tears the access point down however the run ends (Ctrl-C
-# too); this script waits for it to finish doing so.
+# too); this script waits for it to finish doing so. What the run shows after
+# the last step, while the access point still runs, is run_end in sim/rrm-sim.
 INTERRUPTED=0
 trap 'INTERRUPTED=1' INT TERM HUP
 rc=0

@@ -8,7 +8,7 @@
 #                                    architecture's package (multiarch), and
 #                                    that architecture is added when missing
 set -eu
-HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev
+HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev shellcheck
       libev-dev libev-libevent-dev libsqlite3-dev sqlite3
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       busybox-static faketime iproute2 util-linux procps psmisc"
@@ -40,6 +40,7 @@ for p in $PKGS; do
     esac
 done
 if [ -z "$missing" ]; then
+    # shellcheck disable=SC2086  # a list of words, counted
     echo "setup-deps: all $(echo $PKGS | wc -w) packages present"
     exit 0
 fi

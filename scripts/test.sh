@@ -1,8 +1,14 @@
 #!/bin/sh
 # The test command. Installs what it needs, then runs each stage in turn and
 # prints the time each took:
+#   lint   every shell script of the tree through shellcheck
+#          (scripts/shellcheck.sh)
 #   host   everything under AddressSanitizer + UndefinedBehaviorSanitizer,
 #          every unit, integration and end-to-end test (build-test/)
+#   installed  the daemon built against our stand-ins installed as the
+#          platform (-DRRM_PLATFORM=system), from a copy of the tree without
+#          platform/, with its integration and end-to-end tests
+#          (build-installed/, scripts/test-installed.sh)
 #   tsan   ThreadSanitizer build; the bus, daemon and end-to-end tests
 #          (build-tsan/, scripts/test-tsan.sh)
 #   fuzz   the libFuzzer targets with clang, each for a bounded time
@@ -38,7 +44,9 @@ host_suite() {
 }
 
 stage setup ./scripts/setup-deps.sh
+stage lint ./scripts/shellcheck.sh
 stage host host_suite
+stage installed ./scripts/test-installed.sh
 stage tsan ./scripts/test-tsan.sh
 if [ "${RRM_SKIP_FUZZ:-0}" != 1 ]; then
     stage fuzz ./scripts/fuzz.sh "${RRM_FUZZ_SECONDS:-30}"

@@ -1,3 +1,5 @@
+// Scenario files: the directives read line by line into the model of the
+// access point and the steps of its timeline.
 #include "scenario.h"
 
 #include <algorithm>
@@ -81,23 +83,6 @@ bool column_text(const std::string &s, size_t max_len)
     return true;
 }
 
-bool parse_long(const std::string &s, long lo, long hi, long *out)
-{
-    if (s.empty() || s.size() > 20)
-        return false;
-    size_t i = (s[0] == '-') ? 1 : 0;
-    if (i == s.size())
-        return false;
-    for (size_t k = i; k < s.size(); ++k)
-        if (!isdigit(static_cast<unsigned char>(s[k])))
-            return false;
-    errno = 0;
-    long v = strtol(s.c_str(), nullptr, 10);
-    if (errno != 0 || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
 
 bool parse_u64(const std::string &s, uint64_t *out)
 {
@@ -218,15 +203,6 @@ void need_words(const std::vector<std::string> &w, size_t min_n, const char *usa
         throw Failure{std::string("too few words; usage: ") + usage};
 }
 
-// Radio number of an interface name such as wlan-2-1 or wds-1-9; 0 when none.
-int radio_of(const std::string &ifname)
-{
-    int r = 0, w = 0;
-    char word[16];
-    if (sscanf(ifname.c_str(), "%15[^-]-%d-%d", word, &r, &w) == 3)
-        return r;
-    return 0;
-}
 
 int parse_band(const std::string &s)
 {
@@ -244,33 +220,6 @@ int parse_band(const std::string &s)
     throw Failure{"band: '" + s + "' is not 2.4, 5, 6, none or a number"};
 }
 
-void put16(std::vector<uint8_t> &b, size_t off, uint16_t v)
-{
-    b[off] = static_cast<uint8_t>(v & 0xff);
-    b[off + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put64(std::vector<uint8_t> &b, size_t off, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void put_text(std::vector<uint8_t> &b, size_t off, const std::string &s, size_t cap)
-{
-    memcpy(&b[off], s.data(), std::min(s.size(), cap));
-}
-
-// Offsets of the wifi manager's record (little-endian, as on the target).
-constexpr size_t kIfname = 0, kSubtype = 16, kLen = 18, kU = 24;
-constexpr size_t kStaVid = kU + 0, kStaMac = kU + 2, kStaRssi = kU + 9, kStaAuth = kU + 10,
-                 kStaSsid = kU + 13, kStaEventType = kU + 50, kStaSecurity = kU + 120,
-                 kStaTx = kU + 152, kStaRx = kU + 160, kStaIp = kU + 168;
-constexpr size_t kVapChannel = kU + 71, kVapExt = kU + 72,
-                 kVapVht1 = kU + 73, kVapVht2 = kU + 74, kVapBand = kU + 143,
-                 kVapWidth = kU + 144;
-constexpr uint16_t kStaInfoLen = 240, kVapInfoLen = 146;
-static_assert(kStaIp + 4 <= kEventRecordSize && kVapWidth + 2 <= kEventRecordSize);
 
 class Compiler {
 public:
@@ -545,15 +494,9 @@ private:
             snapshot_if_dirty();
     }
 
-    void emit(Action::Kind k, std::vector<std::string> args)
+    void emit(Action::Kind k, std::vector<std::string> args, std::vector<uint8_t> record = {})
     {
-        plan.steps.back().actions.push_back(Action{k, std::move(args)});
-    }
-
-    size_t add_record(std::vector<uint8_t> rec)
-    {
-        plan.records.push_back(std::move(rec));
-        return plan.records.size() - 1;
+        plan.steps.back().actions.push_back(Action{k, std::move(args), std::move(record)});
     }
 
     Station &station(const Mac &mac)
@@ -598,7 +541,7 @@ private:
 
     void publish_assoc(const Station &s, const std::string &iface)
     {
-        emit(Action::Sta, {"assoc", mac_text(s.mac), iface, s.ssid, s.security,
+        emit(Action::Assoc, {mac_text(s.mac), iface, s.ssid, s.security,
                            std::to_string(s.vid), std::to_string(s.auth), std::to_string(s.band),
                            std::to_string(s.rssi), std::to_string(channel_of(s, iface))});
     }
@@ -632,7 +575,7 @@ private:
             snapshot_for_event();
             publish_assoc(s, iface);
             if (d == "roam" && !old.empty())
-                emit(Action::Sta, {"disassoc", mac_text(mac), old});
+                emit(Action::Disassoc, {mac_text(mac), old});
         } else if (d == "authorize") {
             need_words(w, 3, "authorize <station> <iface> [security=..] [vid=..] [auth=..]");
             Mac mac = need_mac(w[1], "station");
@@ -645,10 +588,10 @@ private:
             o.take_int("auth", &s.auth, 0, 255);
             o.finish();
             snapshot_for_event();
-            size_t r = add_record(station_record(iface, s, {0, 0, 0, 0}));
-            emit(Action::Ubus, {"sta_authorized", std::to_string(r),
-                                mac_text(mac) + " on " + iface + ", security " + s.security +
-                                    ", vid " + std::to_string(s.vid)});
+            emit(Action::Ubus,
+                 {"sta_authorized", mac_text(mac) + " on " + iface + ", security " + s.security +
+                                        ", vid " + std::to_string(s.vid)},
+                 station_record(iface, s, {0, 0, 0, 0}));
         } else if (d == "ip") {
             need_words(w, 4, "ip <station> <iface> <a.b.c.d>");
             no_more(w, 4);
@@ -664,9 +607,8 @@ private:
             s.ip = w[3];
             dirty_ = true;
             snapshot_for_event();
-            size_t r = add_record(station_record(iface, s, ip));
-            emit(Action::Ubus, {"sta_ip", std::to_string(r),
-                                mac_text(mac) + " on " + iface + ": address " + w[3]});
+            emit(Action::Ubus, {"sta_ip", mac_text(mac) + " on " + iface + ": address " + w[3]},
+                 station_record(iface, s, ip));
         } else if (d == "leave") {
             need_words(w, 2, "leave <station> [<iface>]");
             no_more(w, 3);
@@ -680,7 +622,7 @@ private:
                 s.assoc_iface.clear();
             dirty_ = true;
             snapshot_for_event();
-            emit(Action::Sta, {"disassoc", mac_text(s.mac), iface});
+            emit(Action::Disassoc, {mac_text(s.mac), iface});
         } else if (d == "vanish") {
             need_words(w, 2, "vanish <station>");
             no_more(w, 2);
@@ -736,17 +678,16 @@ private:
                 dirty_ = true;
             }
             snapshot_for_event();
-            size_t rec = add_record(channel_record(iface, static_cast<int>(ch), offset, vht1,
-                                                   vht2, band, width));
-            emit(Action::Ubus, {"channel_changed", std::to_string(rec),
-                                iface + ": channel " + w[2] + ", width " + std::to_string(width) +
-                                    (offset ? ", offset " + std::to_string(offset) : "")});
+            emit(Action::Ubus,
+                 {"channel_changed", iface + ": channel " + w[2] + ", width " + std::to_string(width) +
+                                         (offset ? ", offset " + std::to_string(offset) : "")},
+                 channel_record(iface, static_cast<int>(ch), offset, vht1, vht2, band, width));
         } else if (d == "ssid-change") {
             no_more(w, 2);
             std::string iface = w.size() > 1 ? need_ifname(w[1]) : "wlan-1-1";
             snapshot_for_event();
-            size_t rec = add_record(channel_record(iface, 0, 0, 0, 0, -1, 0));
-            emit(Action::Ubus, {"ssid", std::to_string(rec), iface + ": VAP addresses to be read again"});
+            emit(Action::Ubus, {"ssid", iface + ": VAP addresses to be read again"},
+                 channel_record(iface, 0, 0, 0, 0, -1, 0));
         } else if (d == "link") {
             need_words(w, 3, "link <vap> up|down");
             no_more(w, 3);
@@ -763,7 +704,7 @@ private:
             no_more(w, 2);
             if (w[1] != "online" && w[1] != "offline" && w[1] != "claim" && w[1] != "declaim")
                 throw Failure{"cloud: '" + w[1] + "' is not online, offline, claim or declaim"};
-            emit(Action::Sta, {"cloud", w[1]});
+            emit(Action::Cloud, {w[1]});
         } else if (d == "pass") {
             no_more(w, 2);
             long n = 1;
@@ -785,307 +726,6 @@ private:
 };
 
 }  // namespace
-
-Vap *Model::find_vap(const std::string &name)
-{
-    for (Vap &v : vaps)
-        if (v.name == name)
-            return &v;
-    return nullptr;
-}
-
-Station *Model::find_station(const Mac &mac)
-{
-    for (Station &s : stations)
-        if (s.mac == mac)
-            return &s;
-    return nullptr;
-}
-
-bool parse_mac(const std::string &s, Mac *out)
-{
-    if (s.size() != 17)
-        return false;
-    Mac m{};
-    for (int i = 0; i < 6; ++i) {
-        const char *p = s.c_str() + 3 * i;
-        if (!isxdigit(static_cast<unsigned char>(p[0])) ||
-            !isxdigit(static_cast<unsigned char>(p[1])) || (i < 5 && p[2] != ':'))
-            return false;
-        m[i] = static_cast<uint8_t>(strtoul(std::string(p, 2).c_str(), nullptr, 16));
-    }
-    *out = m;
-    return true;
-}
-
-std::string mac_text(const Mac &m)
-{
-    char b[18];
-    snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return b;
-}
-
-bool valid_ifname(const std::string &s)
-{
-    if (s.empty() || s.size() > 15)
-        return false;
-    for (unsigned char c : s)
-        if (!(isalnum(c) || c == '-' || c == '_' || c == '.'))
-            return false;
-    return true;
-}
-
-bool parse_ipv4(const std::string &s, std::array<uint8_t, 4> *out)
-{
-    std::array<uint8_t, 4> ip{};
-    size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        size_t end = s.find('.', pos);
-        if (i == 3)
-            end = s.size();
-        if (end == std::string::npos)
-            return false;
-        std::string part = s.substr(pos, end - pos);
-        long v = 0;
-        if (part.empty() || part.size() > 3 || part[0] == '-' || !parse_long(part, 0, 255, &v))
-            return false;
-        ip[i] = static_cast<uint8_t>(v);
-        pos = end + 1;
-    }
-    *out = ip;
-    return true;
-}
-
-bool parse_time(const std::string &s, long *seconds)
-{
-    long total = 0;
-    int parts = 0;
-    size_t pos = 0;
-    while (true) {
-        size_t end = s.find(':', pos);
-        std::string part = s.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        long v = 0;
-        if (part.empty() || part[0] == '-' || !parse_long(part, 0, 1000000, &v))
-            return false;
-        if (parts > 0 && (v > 59 || part.size() != 2))
-            return false;
-        total = total * 60 + v;
-        if (++parts > 3)
-            return false;
-        if (end == std::string::npos)
-            break;
-        pos = end + 1;
-    }
-    *seconds = total;
-    return true;
-}
-
-bool parse_clock(const std::string &s, long long *epoch)
-{
-    long v = 0;
-    if (parse_long(s, 0, 4102444800L, &v)) {  // up to the year 2100
-        *epoch = v;
-        return true;
-    }
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-    char tail = 0;
-    if (s.size() != 19 ||
-        sscanf(s.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6)
-        return false;
-    if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-        se > 59)
-        return false;
-    // days from the civil date (proleptic Gregorian), without the C library's time zone
-    int yy = y - (mo <= 2);
-    long era = yy / 400;
-    long yoe = yy - era * 400;
-    long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    long long days = era * 146097LL + doe - 719468;
-    *epoch = days * 86400 + h * 3600 + mi * 60 + se;
-    return true;
-}
-
-std::string shell_quote(const std::string &s)
-{
-    std::string r = "'";
-    for (char c : s) {
-        if (c == '\'')
-            r += "'\\''";
-        else
-            r.push_back(c);
-    }
-    return r + "'";
-}
-
-std::vector<uint8_t> station_record(const std::string &ifname, const Station &st,
-                                    const std::array<uint8_t, 4> &ip)
-{
-    std::vector<uint8_t> b(kEventRecordSize, 0);
-    put_text(b, kIfname, ifname, 15);
-    put16(b, kSubtype, 1);
-    put16(b, kLen, kStaInfoLen);
-    put16(b, kStaVid, static_cast<uint16_t>(st.vid));
-    memcpy(&b[kStaMac], st.mac.data(), 6);
-    b[kStaRssi] = static_cast<uint8_t>(st.rssi + 95);
-    b[kStaAuth] = static_cast<uint8_t>(st.auth);
-    put_text(b, kStaSsid, st.ssid, 32);
-    put_text(b, kStaEventType, "wifi manager", 63);
-    put_text(b, kStaSecurity, st.security, 31);
-    put64(b, kStaTx, st.tx);
-    put64(b, kStaRx, st.rx);
-    memcpy(&b[kStaIp], ip.data(), 4);
-    return b;
-}
-
-std::vector<uint8_t> channel_record(const std::string &ifname, int channel, int offset,
-                                    int vht1, int vht2, int band, int width)
-{
-    std::vector<uint8_t> b(kEventRecordSize, 0);
-    put_text(b, kIfname, ifname, 15);
-    put16(b, kSubtype, 2);
-    put16(b, kLen, kVapInfoLen);
-    b[kVapChannel] = static_cast<uint8_t>(channel);
-    b[kVapExt] = static_cast<uint8_t>(static_cast<int8_t>(offset));
-    b[kVapVht1] = static_cast<uint8_t>(vht1);
-    b[kVapVht2] = static_cast<uint8_t>(vht2);
-    b[kVapBand] = static_cast<uint8_t>(static_cast<int8_t>(band));
-    put16(b, kVapWidth, static_cast<uint16_t>(width));
-    return b;
-}
-
-std::map<std::string, std::string> render_fixtures(const Model &m)
-{
-    std::map<std::string, std::string> f;
-    auto radio_ch = [&](const std::string &iface) {
-        auto it = m.radios.find(radio_of(iface));
-        return it == m.radios.end() ? 0 : it->second.channel;
-    };
-
-    // The driver's station listing, one file per interface.
-    const std::string head =
-        "ADDR              AID CHAN TXRATE RXRATE SNR MINSNR MAXSNR TXBYTES RXBYTES CAPS FLAGS MODE\n";
-    std::map<std::string, std::string> listing;
-    for (const Vap &v : m.vaps)
-        listing[v.name] = head;
-    int aid = 1;
-    for (const Station &s : m.stations) {
-        if (s.iface.empty())
-            continue;
-        if (!listing.count(s.iface))
-            listing[s.iface] = head;
-        int ch = s.channel ? s.channel : radio_ch(s.iface);
-        std::ostringstream l;
-        l << mac_text(s.mac) << " " << aid++ << " " << ch << " " << s.txrate << " " << s.rxrate
-          << " " << s.snr << " " << s.snr << " " << s.snr << " " << s.tx << " " << s.rx << " "
-          << s.bandcap << " WME " << s.mode << "\n";
-        listing[s.iface] += l.str();
-    }
-    for (const auto &[name, text] : listing)
-        f["driver/" + name] = text;
-
-    // The active VAP list and the per-interface radio answers.
-    std::string vaps, wireless =
-        "Inter-| sta-|   Quality        |   Discarded packets               | Missed | WE\n"
-        " face | tus | link level noise |  nwid  crypt   frag  retry   misc | beacon | 22\n";
-    std::string dev =
-        "Inter-|   Receive                                                |  Transmit\n"
-        " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls carrier compressed\n"
-        "    lo:       0       0    0    0    0     0          0         0        0       0    0    0    0     0       0          0\n";
-    std::string status =
-        "Index Interface       Status  TxFrames   RxFrames   Retries    TxBps      RxBps\n"
-        "----- --------------- ------- ---------- ---------- ---------- ---------- ----------\n";
-    int idx = 1;
-    for (const Vap &v : m.vaps) {
-        if (v.up)
-            vaps += v.name + "\n";
-        int r = radio_of(v.name);
-        auto it = m.radios.find(r);
-        Radio rd = it == m.radios.end() ? Radio{} : it->second;
-        f["iwlist/" + v.name] = v.name + "  Current Tx-Power=" + std::to_string(rd.txpower) +
-                                " dBm  (in driver units)\n";
-        f["iwpriv/" + v.name] = v.name + "  get_chutil:" + std::to_string(rd.chutil) + "\n";
-        char line[256];
-        snprintf(line, sizeof line, " %s: 0000   %d.  -%d.  -95.  0 0 0 0 0 0\n", v.name.c_str(),
-                 v.up ? 70 : 0, v.up ? 40 : 0);
-        wireless += line;
-        const Counters &c = v.counters;
-        snprintf(line, sizeof line,
-                 "%*s: %llu %llu %llu 0 0 0 0 0 %llu %llu %llu 0 0 0 0 0\n", 6, v.name.c_str(),
-                 static_cast<unsigned long long>(c.rx_bytes),
-                 static_cast<unsigned long long>(c.rx_frames),
-                 static_cast<unsigned long long>(c.rx_errs),
-                 static_cast<unsigned long long>(c.tx_bytes),
-                 static_cast<unsigned long long>(c.tx_frames),
-                 static_cast<unsigned long long>(c.tx_errs));
-        dev += line;
-        snprintf(line, sizeof line, "%-5d %-15s %-7s %-10llu %-10llu %-10d %-10llu %-10llu\n",
-                 idx++, v.name.c_str(), v.up ? "Up" : "Down",
-                 static_cast<unsigned long long>(c.tx_frames),
-                 static_cast<unsigned long long>(c.rx_frames), 0,
-                 static_cast<unsigned long long>(c.tx_bps),
-                 static_cast<unsigned long long>(c.rx_bps));
-        status += line;
-
-        std::string cfg = v.name + " configuration\n";
-        if (!v.ssid.empty())
-            cfg += "  SSID: " + v.ssid + "\n";
-        if (!v.ssid_profile.empty())
-            cfg += "  SSID_profile: " + v.ssid_profile + "\n";
-        if (!v.security.empty())
-            cfg += "  Security: " + v.security + "\n";
-        if (!v.sec_profile.empty())
-            cfg += "  Security_profile: " + v.sec_profile + "\n";
-        f["hvsh/config/" + v.name] = cfg;
-    }
-    f["vaps"] = vaps;
-    f["proc_net_wireless"] = wireless;
-    f["proc_net_dev"] = dev;
-    f["hvsh/wlan_status"] = status;
-
-    std::string info = "Wireless station information\n";
-    for (const Station &s : m.stations) {
-        if (s.iface.empty() && s.ip.empty())
-            continue;
-        info += "Station " + mac_text(s.mac) + "\n";
-        info += "  Interface     : " + (s.iface.empty() ? std::string("-") : s.iface) + "\n";
-        info += "  IPv4 Address  : " + (s.ip.empty() ? std::string("0.0.0.0") : s.ip) + "\n";
-        info += "  Signal        : " + std::to_string(s.snr - 95) + " dBm\n";
-    }
-    f["hvsh/station_info"] = info;
-
-    for (int r = 1; r <= std::max(m.slots, 1); ++r) {
-        std::string d = "WDS slot" + std::to_string(r) + " detail\n";
-        auto it = m.wds.find(r);
-        if (it != m.wds.end()) {
-            const Wds &x = it->second;
-            if (!x.ssid.empty())
-                d += "  WDS_SSID:" + x.ssid + "\n";
-            if (!x.profile.empty())
-                d += "  WDS_profile:" + x.profile + "\n";
-            if (!x.security.empty())
-                d += "  Security:" + x.security + "\n";
-            if (!x.sec_profile.empty())
-                d += "  Security_profile:" + x.sec_profile + "\n";
-        }
-        f["hvsh/wds/slot" + std::to_string(r)] = d;
-    }
-    for (int r = 1; r <= std::max(m.slots, 1); ++r) {
-        std::string c;
-        auto it = m.conf.find(r);
-        if (it != m.conf.end())
-            for (const auto &l : it->second)
-                c += l + "\n";
-        f["halvo/wlan-" + std::to_string(r) + ".conf"] = c;
-    }
-    for (const auto &[r, lines] : m.conf) {
-        std::string c;
-        for (const auto &l : lines)
-            c += l + "\n";
-        f["halvo/wlan-" + std::to_string(r) + ".conf"] = c;
-    }
-    return f;
-}
 
 std::optional<Plan> compile_scenario(const std::string &text, ScenarioError *err)
 {

@@ -1,5 +1,5 @@
 // Scenario files of the simulated access point: parsing, checking and
-// compiling into a plan that the launcher plays.
+// compiling into a plan that the player (sim/player.h) walks.
 //
 // A scenario describes the access point (its MAC, radio slots, VAPs, the WLAN
 // configuration files, what the device shell and the driver show) and a
@@ -68,10 +68,19 @@ struct Station {
     int vid = 1, auth = 0, band = 0, rssi = -50;
 };
 
-// One action of the plan, already in its final textual form.
+// One action of a step, its words already in their final textual form:
+//   Fixtures  {snapshot number}: the access point's tools answer from it
+//   Assoc     {mac, iface, ssid, security, vid, auth, band, rssi, channel}
+//   Disassoc  {mac, iface}            (station-event library)
+//   Cloud     {online|offline|claim|declaim}
+//   Ubus      {event name, whom and what it is about} and the record sent
+//   Link      {vap, up|down}
+//   Pass      {count}
+//   Note      {text}
 struct Action {
-    enum Kind { Fixtures, Sta, Ubus, Link, Pass, Note } kind = Note;
+    enum Kind { Fixtures, Assoc, Disassoc, Cloud, Ubus, Link, Pass, Note } kind = Note;
     std::vector<std::string> args;
+    std::vector<uint8_t> record;  // Ubus: the wifi manager's record
 };
 
 struct Step {
@@ -103,7 +112,6 @@ struct Plan {
     std::string title;
     Model initial;
     std::vector<std::map<std::string, std::string>> snapshots;  // path -> content
-    std::vector<std::vector<uint8_t>> records;                  // wifi-manager records
     std::vector<Step> steps;
 };
 
@@ -115,6 +123,9 @@ std::optional<Plan> compile_scenario(const std::string &text, ScenarioError *err
 std::map<std::string, std::string> render_fixtures(const Model &m);
 
 // Text helpers, shared with the tests.
+bool parse_long(const std::string &s, long lo, long hi, long *out);
+// Radio number of an interface name such as wlan-2-1 or wds-1-9; 0 when none.
+int radio_of(const std::string &ifname);
 bool parse_mac(const std::string &s, Mac *out);
 std::string mac_text(const Mac &m);
 bool valid_ifname(const std::string &s);
@@ -124,12 +135,20 @@ bool parse_time(const std::string &s, long *seconds);
 bool parse_clock(const std::string &s, long long *epoch);
 std::string shell_quote(const std::string &s);
 
-// The wifi manager's 640-byte event record, as carried on the bus.
+// The wifi manager's 640-byte event record, as carried on the bus; its layout
+// is the daemon's declaration of it (records.cpp), nowhere typed again.
 constexpr size_t kEventRecordSize = 640;
 std::vector<uint8_t> station_record(const std::string &ifname, const Station &st,
                                     const std::array<uint8_t, 4> &ip);
 std::vector<uint8_t> channel_record(const std::string &ifname, int channel, int offset,
                                     int vht1, int vht2, int band, int width);
+// What a "sta_leave" record announces: the interface's name as recorded (up
+// to its 16 bytes) and the station's MAC. Nothing for an empty record.
+struct LeaveNotice {
+    std::string ifname;
+    Mac mac{};
+};
+std::optional<LeaveNotice> decode_leave(const std::vector<uint8_t> &bytes);
 
 }  // namespace sim
 

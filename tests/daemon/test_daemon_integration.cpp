@@ -176,7 +176,7 @@ TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
 TEST_F(DaemonRun, SigtermEndsTheDaemonAndTheMonitor)
 {
     start_bus();
-    const pid_t mon = start({bin_ + "/platform/sta/sta_mon"}, dir_ + "/mon.out");
+    const pid_t mon = start({env_or_empty("SIM_STA_MON")}, dir_ + "/mon.out");
     const pid_t rrm = start({bin_ + "/rrm/rrm", kApMac}, dir_ + "/rrm.out");
     ASSERT_TRUE(wait_for([&] { return out().find("[Connect DB]") != std::string::npos; })) << out();
     for (pid_t pid : {rrm, mon}) {
@@ -200,7 +200,7 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
         GTEST_SKIP() << "no pause shim to preload (a static build): collection passes cannot be stepped";
     start_bus();
     start({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "listen", "sta_leave"}, dir_ + "/leave.out");
-    start({bin_ + "/platform/sta/sta_mon", "-t", "ip"}, dir_ + "/mon.out");
+    start({env_or_empty("SIM_STA_MON"), "-t", "ip"}, dir_ + "/mon.out");
     const std::string pause = dir_ + "/pause";
     ASSERT_EQ(0, mkdir(pause.c_str(), 0755));
     std::ofstream(pause + "/release") << 2000000000;
@@ -218,7 +218,7 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
         const unsigned char mac[6] = {0x02, 0, 0, 0, 0x01, static_cast<unsigned char>(i)};
         char text[18];
         snprintf(text, sizeof text, "02:00:00:00:01:%02x", i);
-        ASSERT_EQ(0, run({bin_ + "/platform/sta/sta_pub", "assoc", "--mac", text, "--iface",
+        ASSERT_EQ(0, run({env_or_empty("SIM_STA_PUB"), "assoc", "--mac", text, "--iface",
                           "wlan-1-1", "--ssid", "Office", "--security", "NONE"},
                          dir_ + "/pub.out"));
         hvUMAC_event_msg_t rec = station_record(mac);

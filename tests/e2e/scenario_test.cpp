@@ -1,8 +1,10 @@
 // The scenario compiler: refusals with line numbers, the clock and the order
-// of a roam's events, and the wifi manager's records byte by byte.
+// of a roam's events, and the wifi manager's records read back field by field
+// through the event tool's field list.
 #include "scenario.h"
 
 #include "../common/transcript.h"
+#include "record_text.h"
 
 #include <cstring>
 #include <string>
@@ -40,8 +42,8 @@ TEST(Scenario, MacsAreCanonicalQuotedTextsKeptAndClocksChecked)
     auto plan = sim::compile_scenario(
         std::string(kHeader) + "step 0 join\nassoc 3C:00:00:00:00:01 wlan-1-1 ssid=\"Office net\"\n", &err);
     ASSERT_TRUE(plan) << err.line << ": " << err.reason;
-    EXPECT_EQ(plan->steps.at(0).actions.at(0).args.at(1), "3c:00:00:00:00:01");
-    EXPECT_EQ(plan->steps.at(0).actions.at(0).args.at(3), "Office net");
+    EXPECT_EQ(plan->steps.at(0).actions.at(0).args.at(0), "3c:00:00:00:00:01");
+    EXPECT_EQ(plan->steps.at(0).actions.at(0).args.at(2), "Office net");
     EXPECT_EQ(sim::shell_quote("it's"), "'it'\\''s'");
 
     const struct {
@@ -61,7 +63,15 @@ TEST(Scenario, MacsAreCanonicalQuotedTextsKeptAndClocksChecked)
     }
 }
 
-TEST(Scenario, StationRecordCarriesTheFieldsAtTheirOffsets)
+std::string as_json(const std::vector<uint8_t> &bytes, const char *event)
+{
+    hvUMAC_event_msg_t rec;
+    EXPECT_EQ(bytes.size(), sizeof rec);
+    memcpy(&rec, bytes.data(), std::min(bytes.size(), sizeof rec));
+    return wlan_evt::to_json(rec, *wlan_evt::find_event(event));
+}
+
+TEST(Scenario, RecordsCarryTheirFieldsWhereTheDaemonReadsThem)
 {
     sim::Station st;
     ASSERT_TRUE(sim::parse_mac("3c:22:fb:10:20:01", &st.mac));
@@ -70,18 +80,19 @@ TEST(Scenario, StationRecordCarriesTheFieldsAtTheirOffsets)
     st.auth = 1;
     st.security = "WPA2-PSK";
     st.ssid = "Office";
-    auto rec = sim::station_record("wlan-1-2", st, {192, 168, 1, 10});
-    ASSERT_EQ(rec.size(), 640u);
-    EXPECT_STREQ(reinterpret_cast<const char *>(rec.data()), "wlan-1-2");
-    EXPECT_EQ(rec[18] | (rec[19] << 8), 240);          // len of the station member
-    EXPECT_EQ(rec[24] | (rec[25] << 8), 300);          // vid
-    EXPECT_EQ(memcmp(&rec[26], st.mac.data(), 6), 0);  // macaddr
-    EXPECT_EQ(rec[33], 50);                            // rssi as the driver's SNR
-    EXPECT_EQ(rec[34], 1);                             // authorized
-    EXPECT_STREQ(reinterpret_cast<const char *>(&rec[37]), "Office");
-    EXPECT_STREQ(reinterpret_cast<const char *>(&rec[144]), "WPA2-PSK");
-    const uint8_t ip[4] = {192, 168, 1, 10};
-    EXPECT_EQ(memcmp(&rec[192], ip, 4), 0);
+    st.tx = 5000000000;
+    EXPECT_EQ(as_json(sim::station_record("wlan-1-2", st, {192, 168, 1, 10}), "sta_ip"),
+              R"({ "ifname": "wlan-1-2", "subtype": 1, "len": 240, "mac": "3c:22:fb:10:20:01", "vid": 300, )"
+              R"("rssi": 50, "authorized": 1, "ssid": "Office", "event_type": "wifi manager", )"
+              R"("security": "WPA2-PSK", "tx_bytes": 5000000000, "ip": "192.168.1.10" })");
+    EXPECT_EQ(as_json(sim::channel_record("wlan-2-1", 36, -1, 42, 0, 1, 80), "channel_changed"),
+              R"({ "ifname": "wlan-2-1", "subtype": 2, "len": 146, "channel": 36, "cw_extoffset": -1, )"
+              R"("vht_ch_freq": 42, "band_id": 1, "ch_width": 80 })");
+    // a "sta_leave" record reads back as the interface and station it names
+    auto leave = sim::decode_leave(sim::station_record("wlan-1-10-long-x", st, {}));
+    ASSERT_TRUE(leave);
+    EXPECT_EQ(leave->ifname, "wlan-1-10-long-");  // 15 bytes and the terminator
+    EXPECT_EQ(leave->mac, st.mac);
 }
 
 }  // namespace
