@@ -19,6 +19,7 @@
 #include "parser_module.h"
 #include "sta.h"
 #include "wlan_event.h"
+#include "wlan_status.h"
 
 /* ---------------------------------------------------------------------------
  * Names and sizes

@@ -145,6 +145,7 @@ void record_association(void *client, char *msg, const char *table, const char *
                     (char *)0);
 
     char log[WLAN_LOG_LEN];
+    status_count(COUNT_STATION_WRITTEN);
     snprintf(log, sizeof log, "WLAN MODULE STA ASSO event, iface:%s, mac:%s", ifi_name, key);
     wlan_log(log);
 }
@@ -164,9 +165,11 @@ void record_disassociation(void *client, char *msg, const char *table, const cha
         snprintf(log, sizeof log, "WLAN MODULE STA DISASSO event,iface:%s, mac:%s", ifi_name, key);
         wlan_log(log);
         module->gen_cmd(client, msg, "dbctl", "-t", table, "-r", key, (char *)0);
+        status_count(COUNT_STATION_REMOVED);
         return;
     }
     const char *reason = strcmp(msg, "N/A") == 0 ? "No DB match" : "Intra Roaming";
+    status_count(COUNT_ROAM, strcmp(msg, "N/A") != 0);
     snprintf(log, sizeof log, "%s, WLAN MODULE STA DISASSO event, iface:%s, mac:%s", reason,
              ifi_name, key);
     wlan_log(log);
@@ -190,6 +193,7 @@ void record_authorization(void *client, char *msg, const char *table, const char
                     "-f", "AUTHENTICATION", "-s", auth,
                     "-f", "VID", "-s", vid,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 }
 
 // The address word travels behind the record as its extra data. Only the
@@ -201,6 +205,7 @@ void record_ip_address(void *client, char *msg, const char *table, const char *k
     if (req->hdr.ext_len == 0)
         return;
     if (req->hdr.len != sizeof(oxwlan_req_data) || req->hdr.ext_len < sizeof(uint32_t)) {
+        status_drop(DROP_BAD_ADDRESS);
         printf("sta ip event with a malformed address part, dropped\n");
         return;
     }
@@ -218,6 +223,7 @@ void record_ip_address(void *client, char *msg, const char *table, const char *k
     snprintf(ip, sizeof ip, "%u", addr);
     module->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", "STA_IP_ADDR", "-s", ip,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
     rrm_sta_notify(&note);
 }
 
@@ -313,6 +319,7 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
         refresh_interface_macs(client, msg, wtp_mac);
     } else if (oxwlan_req == nullptr || !wlan_ifname_is_safe(ifi_name, WLAN_IFNAME_MAX + 1)) {
         // The interface name is stored and later put on shell command lines.
+        status_drop(DROP_BAD_IFNAME);
         printf("sta event %u with an invalid interface name, dropped\n", process_event);
     } else {
         char table[WLAN_NAME_LEN];
@@ -322,6 +329,7 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
         } else if (strncmp(ifi_name, "wlan", 4) == 0) {
             snprintf(table, sizeof table, "%s-%s", STA_STATISTIC_TABLE_PREFIX, wtp_mac);
         } else {
+            status_drop(DROP_UNKNOWN_IFNAME);
             printf("Skip sta event from %s\n", ifi_name);
             known = false;
         }
@@ -372,6 +380,7 @@ void sta_evt_proc(sta_module_msg *sta_msg, void *privdata)
                offsetof(rrm_sta_info, type),
            sizeof type);
     const rrm_sta_info &info = m.info;
+    status_sta_lib(type);
 
     char iface[sizeof info.iface + 1];
     bounded_copy(iface, info.iface);
