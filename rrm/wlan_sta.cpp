@@ -143,9 +143,9 @@ void record_association(void *client, char *msg, const char *table, const char *
                     "-f", "DISPLAY_SSID", "-s", display_ssid,
                     "-f", "BAND", "-s", band,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 
     char log[WLAN_LOG_LEN];
-    status_count(COUNT_STATION_WRITTEN);
     snprintf(log, sizeof log, "WLAN MODULE STA ASSO event, iface:%s, mac:%s", ifi_name, key);
     wlan_log(log);
 }

@@ -127,17 +127,12 @@ const struct ubus_method status_methods[] = {UBUS_METHOD_NOARG("status", status_
 struct ubus_object_type status_type = UBUS_OBJECT_TYPE("wlan_module", status_methods);
 struct ubus_object status_object;
 
-void add_u64(struct blob_buf *b, const char *name, uint64_t v)
-{
-    blobmsg_add_u64(b, name, v);
-}
-
 template <size_t N>
 void add_table(struct blob_buf *b, const char *name, const char *const (&names)[N], const Counter (&c)[N])
 {
     void *t = blobmsg_open_table(b, name);
     for (size_t i = 0; i < N; ++i)
-        add_u64(b, names[i], get(c[i]));
+        blobmsg_add_u64(b, names[i], get(c[i]));
     blobmsg_close_table(b, t);
 }
 
@@ -229,24 +224,24 @@ void status_fill(struct blob_buf *b)
     blobmsg_add_string(b, "version", RRM_VERSION);
     blobmsg_add_string(b, "ap_mac", wtp_mac_str);
     blobmsg_add_u32(b, "slots", static_cast<uint32_t>(slot_num));
-    add_u64(b, "start_time", static_cast<uint64_t>(started));
-    add_u64(b, "uptime", static_cast<uint64_t>(started > 0 && now > started ? now - started : 0));
+    blobmsg_add_u64(b, "start_time", static_cast<uint64_t>(started));
+    blobmsg_add_u64(b, "uptime", static_cast<uint64_t>(started > 0 && now > started ? now - started : 0));
     blobmsg_add_u8(b, "netlink", netlink_evt_fd() >= 0);
     add_table(b, "sta_lib", kStaLibNames, sta_lib);
     add_table(b, "wifi_events", kWifiNames, wifi_events);
     add_table(b, "dropped", kDropNames, dropped);
     void *t = blobmsg_open_table(b, "stations");
-    add_u64(b, "written", get(counts[COUNT_STATION_WRITTEN]));
-    add_u64(b, "removed", get(counts[COUNT_STATION_REMOVED]));
-    add_u64(b, "roams", get(counts[COUNT_ROAM]));
+    blobmsg_add_u64(b, "written", get(counts[COUNT_STATION_WRITTEN]));
+    blobmsg_add_u64(b, "removed", get(counts[COUNT_STATION_REMOVED]));
+    blobmsg_add_u64(b, "roams", get(counts[COUNT_ROAM]));
     blobmsg_close_table(b, t);
     t = blobmsg_open_table(b, "pass");
-    add_u64(b, "done", get(passes_done));
-    add_u64(b, "last_start", static_cast<uint64_t>(last_pass_start.load(std::memory_order_relaxed)));
-    add_u64(b, "last_duration_ms", get(last_pass_ms));
-    add_u64(b, "last_stations", get(last_pass_stations));
+    blobmsg_add_u64(b, "done", get(passes_done));
+    blobmsg_add_u64(b, "last_start", static_cast<uint64_t>(last_pass_start.load(std::memory_order_relaxed)));
+    blobmsg_add_u64(b, "last_duration_ms", get(last_pass_ms));
+    blobmsg_add_u64(b, "last_stations", get(last_pass_stations));
     blobmsg_close_table(b, t);
-    add_u64(b, "departures", get(counts[COUNT_DEPARTURE]));
-    add_u64(b, "db_failures", get(db_failures));
-    add_u64(b, "bus_reconnects", get(counts[COUNT_BUS_RECONNECT]));
+    blobmsg_add_u64(b, "departures", get(counts[COUNT_DEPARTURE]));
+    blobmsg_add_u64(b, "db_failures", get(db_failures));
+    blobmsg_add_u64(b, "bus_reconnects", get(counts[COUNT_BUS_RECONNECT]));
 }
