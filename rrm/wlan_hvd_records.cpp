@@ -58,6 +58,7 @@ parser_module *wlan_hvd_module_open(void)
         db = parser_open("dbcmd");
         if (db == nullptr)
             fatal_at(WLAN_HVD_UNIT, __LINE__);
+        db = status_count_db_failures(db);
         shared.store(db, std::memory_order_release);
     }
     pthread_mutex_unlock(&g_module_lock);
@@ -101,6 +102,7 @@ int capwapEvtNetlinkStaIp(const oxwlan_event *e)
     msg[0] = '\0';
     db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", "STA_IP_ADDR", "-s", value,
                 (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
     db->close_sock(client, DBCLI_HVD_ID);
 
     sta_msg.info.ipAddr = addr;

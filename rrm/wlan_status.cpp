@@ -189,14 +189,18 @@ void status_started(void)
     start_time.store(static_cast<int64_t>(rrm_now(nullptr)), std::memory_order_relaxed);
 }
 
+// The first table counted is copied once (start-up, before the collection
+// thread); later modules of the same client share the copy.
 parser_module *status_count_db_failures(parser_module *db)
 {
     if (db == nullptr || db == &counted_module)
         return db;
-    counted_module = *db;
-    real_gen_cmd = db->gen_cmd;
-    counted_module.gen_cmd = counted_gen_cmd;
-    return &counted_module;
+    if (real_gen_cmd == nullptr) {
+        counted_module = *db;
+        counted_module.gen_cmd = counted_gen_cmd;
+        real_gen_cmd = db->gen_cmd;
+    }
+    return db->gen_cmd == real_gen_cmd ? &counted_module : db;
 }
 
 void status_object_add(struct ubus_context *ctx)

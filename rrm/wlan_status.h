@@ -55,7 +55,9 @@ void status_pass_end(void);
 void status_started(void);
 
 /* The database client table db with every refused command counted; the
- * table's other members are db's. Returns db itself when already counted. */
+ * table's other members are db's. The first call copies the table (start-up,
+ * before other threads); later calls with the same client's table return
+ * that copy, and any other table is returned as it is. */
 struct parser_module *status_count_db_failures(struct parser_module *db);
 
 /* Adds the object "wlan_module" on a new bus connection (main thread). On a
