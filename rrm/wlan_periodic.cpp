@@ -19,6 +19,7 @@ extern "C" {
 #include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_parse.h"
 
 namespace {
@@ -130,12 +131,6 @@ void sweep(parser_module *db, void *client, char *list, char *msg, const char *t
     }
 }
 
-template <typename T>
-long load(const T *member)
-{
-    return static_cast<long>(__atomic_load_n(member, __ATOMIC_RELAXED));
-}
-
 // Gathers slot i into rec and writes its eighteen fields, the channel ones
 // from the event side's record of the slot.
 void write_slot(parser_module *db, void *client, char *msg, int i, capwapWlanStatis_t *rec)
@@ -146,12 +141,12 @@ void write_slot(parser_module *db, void *client, char *msg, int i, capwapWlanSta
 
     long dcs = 0, ext = 0, vht1 = 0, vht2 = 0, width = 0;
     if (ch_stat != nullptr) {
-        const capwapWlanStatis_t *ch = &ch_stat[i];
-        dcs = load(&ch->dcsChann);
-        ext = load(&ch->extOffset);
-        vht1 = load(&ch->vht_ch_freq);
-        vht2 = load(&ch->vht_ch_freq2);
-        width = load(&ch->ch_width);
+        capwapWlanStatis_t &ch = ch_stat[i];
+        dcs = ch_member_load(ch.dcsChann);
+        ext = ch_member_load(ch.extOffset);
+        vht1 = ch_member_load(ch.vht_ch_freq);
+        vht2 = ch_member_load(ch.vht_ch_freq2);
+        width = ch_member_load(ch.ch_width);
     }
     char v[18][WLAN_NAME_LEN];
     auto as_int = [](uint32_t x) { return static_cast<int>(x); };
@@ -223,11 +218,8 @@ extern "C" void wlan_collect_pass(void)
     if (db == nullptr)
         db = module = parser_open("dbcmd");
     void *client = db != nullptr ? db->init_sock(0) : nullptr;
-    if (client == nullptr) {
-        printf("%s:%d\n", kUnit, __LINE__);
-        fflush(stdout);
-        abort();
-    }
+    if (client == nullptr)
+        wlan_fatal_at(kUnit, __LINE__);
     if (list != nullptr && stat != nullptr) {
         char msg[MAX_BUF_LEN];
         sweep(db, client, list, msg, table_name_sta, "wlan", 0);

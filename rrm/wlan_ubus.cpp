@@ -11,8 +11,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "common_log.h"
 #include "hvkit.h"
 #include "wlan.h"
@@ -212,12 +210,6 @@ void station_ip(struct blob_attr *attr)
     free(block);
 }
 
-template <typename T>
-void store_member(T &member, T value)
-{
-    std::atomic_ref<T>(member).store(value, std::memory_order_relaxed);
-}
-
 void channel_changed(struct blob_attr *attr)
 {
     int radioIndex = 0;
@@ -238,12 +230,12 @@ void channel_changed(struct blob_attr *attr)
         return status_drop(DROP_SLOT_OUT_OF_RANGE);
     capwapWlanStatis_t &slot = ch_stat[radioIndex - 1];
     const hvUMAC_nl_interface_info_t &vap = emsg.u.vap_info;
-    store_member<uint8_t>(slot.dcsChann, vap.channel);
-    store_member<int8_t>(slot.extOffset, vap.cw_extoffset);
-    store_member<uint8_t>(slot.vht_ch_freq, vap.vht_ch_freq);
-    store_member<uint8_t>(slot.vht_ch_freq2, vap.vht_ch_freq2);
-    store_member<int8_t>(slot.hvUmacBandId, vap.band_id);
-    store_member<uint32_t>(slot.ch_width, vap.ch_width);
+    ch_member_store<uint8_t>(slot.dcsChann, vap.channel);
+    ch_member_store<int8_t>(slot.extOffset, vap.cw_extoffset);
+    ch_member_store<uint8_t>(slot.vht_ch_freq, vap.vht_ch_freq);
+    ch_member_store<uint8_t>(slot.vht_ch_freq2, vap.vht_ch_freq2);
+    ch_member_store<int8_t>(slot.hvUmacBandId, vap.band_id);
+    ch_member_store<uint32_t>(slot.ch_width, vap.ch_width);
 }
 
 // Who may touch the bus: the bus library keeps process-wide state (one
@@ -405,26 +397,4 @@ void ubus_event_handle(struct ubus_context *ctx_, struct ubus_event_handler *ev,
         sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, BAND_ID_UNKNOWN);
     else
         status_drop(DROP_NO_RECORD);
-}
-
-int getInterfaceIdx(const char *if_name, int *radioIdx, int *wlanIdx)
-{
-    char work[17];
-    if (if_name == nullptr || if_name[0] == '\0')
-        return 0;
-    const size_t len = strnlen(if_name, sizeof work);
-    if (len == sizeof work)
-        return 0;
-    memcpy(work, if_name, len + 1);
-
-    char *save = nullptr;
-    if (strtok_r(work, "-", &save) == nullptr)
-        return 0;
-    const char *radio = strtok_r(nullptr, "-", &save);
-    const char *wlan = radio != nullptr ? strtok_r(nullptr, "-", &save) : nullptr;
-    if (radio == nullptr || wlan == nullptr)
-        return 0;
-    *radioIdx = atoi(radio);
-    *wlanIdx = atoi(wlan);
-    return 1;
 }
