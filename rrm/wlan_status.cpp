@@ -54,7 +54,11 @@ Counter passes_done;
 std::atomic<int64_t> last_pass_start;
 Counter last_pass_ms;
 Counter last_pass_stations;
+// Start: the wall clock's second names the run; the monotonic clock
+// measures its age, whatever the wall clock does later (an access point often
+// sets it after the daemon has started).
 std::atomic<int64_t> start_time;
+std::atomic<long long> start_ms;
 
 // The pass in progress: only the collection thread touches these.
 int64_t pass_start;
@@ -187,6 +191,7 @@ void status_pass_end(void)
 void status_started(void)
 {
     start_time.store(static_cast<int64_t>(rrm_now(nullptr)), std::memory_order_relaxed);
+    start_ms.store(rrm_mono_ms(), std::memory_order_relaxed);
 }
 
 // The first table counted is copied once (start-up, before the collection
@@ -224,12 +229,12 @@ void status_object_add(struct ubus_context *ctx)
 void status_fill(struct blob_buf *b)
 {
     const int64_t started = start_time.load(std::memory_order_relaxed);
-    const int64_t now = static_cast<int64_t>(rrm_now(nullptr));
+    const long long age_ms = started != 0 ? rrm_mono_ms() - start_ms.load(std::memory_order_relaxed) : 0;
     blobmsg_add_string(b, "version", RRM_VERSION);
     blobmsg_add_string(b, "ap_mac", wtp_mac_str);
     blobmsg_add_u32(b, "slots", static_cast<uint32_t>(slot_num));
     blobmsg_add_u64(b, "start_time", static_cast<uint64_t>(started));
-    blobmsg_add_u64(b, "uptime", static_cast<uint64_t>(started > 0 && now > started ? now - started : 0));
+    blobmsg_add_u64(b, "uptime", static_cast<uint64_t>(age_ms > 0 ? age_ms / 1000 : 0));
     blobmsg_add_u8(b, "netlink", netlink_evt_fd() >= 0);
     add_table(b, "sta_lib", kStaLibNames, sta_lib);
     add_table(b, "wifi_events", kWifiNames, wifi_events);
