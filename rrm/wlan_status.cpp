@@ -127,8 +127,10 @@ int status_method(struct ubus_context *ctx, struct ubus_object *, struct ubus_re
     return ubus_send_reply(ctx, req, reply_buf.head);
 }
 
+// The type and object are filled in at each add: the platform's
+// UBUS_OBJECT_TYPE names its members out of their order, which C++ refuses.
 const struct ubus_method status_methods[] = {UBUS_METHOD_NOARG("status", status_method)};
-struct ubus_object_type status_type = UBUS_OBJECT_TYPE("wlan_module", status_methods);
+struct ubus_object_type status_type;
 struct ubus_object status_object;
 
 template <size_t N>
@@ -212,8 +214,11 @@ void status_object_add(struct ubus_context *ctx)
 {
     // A new connection knows neither the object nor its type: both are
     // added afresh, under new ids.
+    memset(&status_type, 0, sizeof status_type);
+    status_type.name = "wlan_module";
+    status_type.methods = status_methods;
+    status_type.n_methods = static_cast<int>(ARRAY_SIZE(status_methods));
     memset(&status_object, 0, sizeof status_object);
-    status_type.id = 0;
     status_object.name = status_type.name;
     status_object.type = &status_type;
     status_object.methods = status_methods;
