@@ -77,7 +77,8 @@ uint64_t get(const Counter &c)
 
 // Database commands go through the client's variadic gen_cmd; the counting
 // one collects the words and hands them on with as many trailing nulls as
-// it has room for (the client stops reading at the first).
+// it has room for (the client stops reading at the first). The longest
+// command, a slot's record, has 77 words; a longer one is refused.
 constexpr size_t kMaxWords = 96;
 using GenCmd = int (*)(void *, char *, ...);
 GenCmd real_gen_cmd;
