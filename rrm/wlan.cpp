@@ -102,6 +102,7 @@ void *run(int argc, char **argv, char **envp, void *arg)
     void *client_fd = nullptr;
 
     hold_stop_signals();
+    status_started();
     do_initenv_initialization();
 
     snprintf(log, sizeof log, "%s", "WLAN MODULE START !");
@@ -130,6 +131,7 @@ void *run(int argc, char **argv, char **envp, void *arg)
         printf("[%s:%d]--init dbcmd Failed-\n", "run", 1015);
         return nullptr;
     }
+    module = status_count_db_failures(module);
 
     client_fd = module->init_sock(0);
     if (client_fd == nullptr) {

@@ -21,6 +21,7 @@
 #include "parser_module.h"
 #include "sta.h"
 #include "wlan_event.h"
+#include "wlan_status.h"
 
 /* ---------------------------------------------------------------------------
  * Names and sizes

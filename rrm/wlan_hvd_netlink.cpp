@@ -226,6 +226,7 @@ void wlan_action_hvd(int sockId, short what, void *data)
                     break;
                 if (nla.nla_type == OXWLANM_ATTR_WIRELESS) {
                     const char *problem = event_attr_problem(msg, at, nla.nla_len);
+                    status_drop(DROP_MALFORMED, problem != nullptr);
                     if (problem != nullptr)
                         WLAN_MODULE_DEBUG("%s, dropped\n", problem);
                     else

@@ -45,6 +45,7 @@ parser_module *wlan_hvd_module_open(void)
         db = parser_open("dbcmd");
         if (db == nullptr)
             wlan_fatal_at(WLAN_HVD_UNIT, __LINE__);
+        db = status_count_db_failures(db);
         shared.store(db, std::memory_order_release);
     }
     pthread_mutex_unlock(&g_module_lock);

@@ -52,6 +52,7 @@ void write_station(parser_module *db, void *client, char *msg, const char *table
                 "-s", tx_rate, "-f", "RX_RATE", "-s", rx_rate, "-f", "SIG_RSSI", "-s", rssi, "-f", "TX", "-s", tx,
                 "-f", "RX", "-s", rx, "-f", "CHMODE", "-s", chmode, "-f", "DOT11_FEATURES", "-s", features,
                 (char *)nullptr);
+    status_pass_station();
 }
 
 // A station of the station table that the driver no longer lists: announce
@@ -79,6 +80,7 @@ void departure(parser_module *db, void *client, char *msg, const char *key, cons
     rec.u.sta_info.authorized = 0;
     // Sent by the main thread; the pass goes on once it has been sent.
     rrm_bus_do([](void *r) { ubus_sta_notify(r, UBUS_STA_LEAVE); }, &rec);
+    status_count(COUNT_DEPARTURE);
 
     char log[WLAN_LOG_LEN];
     snprintf(log, sizeof log, "*****NOT exist in driver, kick by rrm.***** mac:%s, iface:%s", mac_tmp, ifname);
@@ -206,6 +208,7 @@ extern "C" void wlan_collect_pass(void)
 {
     // Each station-independent command runs at most once in the pass.
     HvdPassScope keep;
+    status_pass_begin();
     char *list = static_cast<char *>(malloc(WLAN_LIST_BUF_LEN));
     const int slots = slot_num > 0 ? slot_num : 0;
     capwapWlanStatis_t *stat =
@@ -227,6 +230,7 @@ extern "C" void wlan_collect_pass(void)
     free(list);
     db->close_sock(client, 0);
     free(stat);
+    status_pass_end();
 }
 
 extern "C" void *periodic_func(void *arg)

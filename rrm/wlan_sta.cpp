@@ -127,6 +127,7 @@ void record_association(void *client, char *msg, const char *table, const char *
                     "-f", "DISPLAY_SSID", "-s", display_ssid,
                     "-f", "BAND", "-s", band,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 
     char log[WLAN_LOG_LEN];
     snprintf(log, sizeof log, "WLAN MODULE STA ASSO event, iface:%s, mac:%s", ifi_name, key);
@@ -148,9 +149,11 @@ void record_disassociation(void *client, char *msg, const char *table, const cha
         snprintf(log, sizeof log, "WLAN MODULE STA DISASSO event,iface:%s, mac:%s", ifi_name, key);
         wlan_log(log);
         module->gen_cmd(client, msg, "dbctl", "-t", table, "-r", key, (char *)0);
+        status_count(COUNT_STATION_REMOVED);
         return;
     }
     const char *reason = strcmp(msg, "N/A") == 0 ? "No DB match" : "Intra Roaming";
+    status_count(COUNT_ROAM, strcmp(msg, "N/A") != 0);
     snprintf(log, sizeof log, "%s, WLAN MODULE STA DISASSO event, iface:%s, mac:%s", reason,
              ifi_name, key);
     wlan_log(log);
@@ -174,6 +177,7 @@ void record_authorization(void *client, char *msg, const char *table, const char
                     "-f", "AUTHENTICATION", "-s", auth,
                     "-f", "VID", "-s", vid,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 }
 
 // The address word travels behind the record as its extra data. Only the
@@ -185,6 +189,7 @@ void record_ip_address(void *client, char *msg, const char *table, const char *k
     if (req->hdr.ext_len == 0)
         return;
     if (req->hdr.len != sizeof(oxwlan_req_data) || req->hdr.ext_len < sizeof(uint32_t)) {
+        status_drop(DROP_BAD_ADDRESS);
         printf("sta ip event with a malformed address part, dropped\n");
         return;
     }
@@ -230,6 +235,7 @@ void wlan_write_sta_ip(parser_module *db, void *client, char *msg, const char *t
     snprintf(ip, sizeof ip, "%u", addr);
     db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", "STA_IP_ADDR", "-s", ip,
                 (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 }
 
 void wlan_publish_sta_ip(const uint8_t *mac, uint32_t addr)
@@ -291,6 +297,7 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
     if (process_event == STA_INTERFACE_SSID) {
         wlan_write_vap_macs(db, client, msg);
     } else if (oxwlan_req == nullptr || ifi_name == nullptr) {
+        status_drop(DROP_BAD_IFNAME);
         printf("sta event %u without a record or an interface name, dropped\n", process_event);
     } else {
         char table[WLAN_NAME_LEN];
@@ -300,6 +307,7 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
         } else if (strncmp(ifi_name, "wlan", 4) == 0) {
             snprintf(table, sizeof table, "%s-%s", STA_STATISTIC_TABLE_PREFIX, wtp_mac);
         } else {
+            status_drop(DROP_UNKNOWN_IFNAME);
             printf("Skip sta event from %s\n", ifi_name);
             known = false;
         }
@@ -350,6 +358,7 @@ void sta_evt_proc(sta_module_msg *sta_msg, void *privdata)
                offsetof(rrm_sta_info, type),
            sizeof type);
     const rrm_sta_info &info = m.info;
+    status_sta_lib(type);
 
     char iface[sizeof info.iface + 1];
     bounded_copy(iface, info.iface);

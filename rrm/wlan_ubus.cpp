@@ -122,6 +122,8 @@ void reconnect(int, short, void *)
     ctx->connection_lost = note_connection_lost;
     memset(&wifi_listener, 0, sizeof wifi_listener);
     ubus_event_register();
+    status_object_add(ctx);
+    status_count(COUNT_BUS_RECONNECT);
     watch_bus_socket();
     wlan_log("ubus connection restored, events registered again");
 }
@@ -139,6 +141,7 @@ bool event_record(struct blob_attr *attr, hvUMAC_event_msg_t *out)
 {
     const size_t len = blobmsg_data_len(attr);
     if (len < sizeof *out) {
+        status_drop(DROP_TOO_SHORT);
         printf("in %s, event record of %zu bytes is too short, dropped\n", kHandler, len);
         return false;
     }
@@ -166,11 +169,12 @@ void station_authorized(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s, invalid interface name\n", kHandler);
         return;
     }
     if (hvkit_get_current_model_slotnum() < radioIndex)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     oxwlan_req_data oxwlan_req;
     memset(&oxwlan_req, 0, sizeof oxwlan_req);
     oxwlan_event_convert(&emsg, STAINFO_AUTHORIZED_CMD, &oxwlan_req);
@@ -186,6 +190,7 @@ void station_ip(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s,ifi_name is NULL !!!", kHandler);
         fflush(stdout);
         return;
@@ -214,14 +219,15 @@ void channel_changed(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s, ifi_name is NULL\n", kHandler);
         return;
     }
     // The radio must exist on the model and have a record.
     if (hvkit_get_current_model_slotnum() < radioIndex || radioIndex < 1)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     if (ch_stat == nullptr || radioIndex > slot_num)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     capwapWlanStatis_t &slot = ch_stat[radioIndex - 1];
     const hvUMAC_nl_interface_info_t &vap = emsg.u.vap_info;
     ch_member_store<uint8_t>(slot.dcsChann, vap.channel);
@@ -328,6 +334,7 @@ int ubus_evt_attach(void *sub_info)
     }
     ctx->connection_lost = note_connection_lost;
     ubus_event_register();
+    status_object_add(ctx);
     bus_watcher = static_cast<struct event *>(static_cast<sub_info_t *>(sub_info)->ev);
     bus_loop = static_cast<struct event_base *>(static_cast<sub_info_t *>(sub_info)->event_base);
     watch_bus_socket();
@@ -378,6 +385,7 @@ void ubus_event_handle(struct ubus_context *ctx_, struct ubus_event_handler *ev,
         blobmsg_parse(wifimgr_notify_policy, __UBUS_NOTIFY_MAX, tb, blob_data(msg),
                       static_cast<unsigned int>(blob_len(msg)));
     printf("ubus event handler, method=%s\n", method != nullptr ? method : "");
+    status_wifi_event(method);
 
     if (tb[STAINFO_AUTHORIZED_CMD] != nullptr)
         station_authorized(tb[STAINFO_AUTHORIZED_CMD]);
@@ -387,4 +395,6 @@ void ubus_event_handle(struct ubus_context *ctx_, struct ubus_event_handler *ev,
         channel_changed(tb[INTERFACE_CHANNEL_CMD]);
     else if (tb[INTERFACE_SSID_CMD] != nullptr)
         sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, BAND_ID_UNKNOWN);
+    else
+        status_drop(DROP_NO_RECORD);
 }
