@@ -69,9 +69,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRRM_TESTS=OFF -DRRM_BENC
 # by-hand section uses. A component that is not in the tree yet (or does not
 # build) is left out, and the demo says so.
 TARGETS="simscen sim_pause rrm ubusd ubus_cli dbctl sta_pub sta_mon"
-if cmake --build build --target help 2>/dev/null | grep -q -w wlan_evt; then
-    TARGETS="$TARGETS wlan_evt"
-fi
+for t in wlan_evt wlan_top; do
+    if cmake --build build --target help 2>/dev/null | grep -q -w $t; then
+        TARGETS="$TARGETS $t"
+    fi
+done
 FAILED=""
 # shellcheck disable=SC2086
 if ! build $TARGETS; then
@@ -87,7 +89,21 @@ echo "demo: build finished (log: $LOG)"
 INTERRUPTED=0
 trap 'INTERRUPTED=1' INT TERM HUP
 rc=0
-sh sim/rrm-sim --build build run "$SCENARIO" "$(pwd)/build/demo-run" || rc=$?
+if [ -x build/tools/wlan_top/wlan_top ]; then
+    # As "run" does, with one wlan_top snapshot of the access point at the end.
+    ST=$(pwd)/build/demo-run
+    if sh sim/rrm-sim --build build start "$SCENARIO" "$ST"; then
+        sh sim/rrm-sim play "$ST" --show || rc=$?
+        echo "demo: the access point as wlan_top --once shows it:"
+        sh sim/rrm-sim exec "$ST" "$(dirname "$(cat "$ST/inside-path")")/build/tools/wlan_top/wlan_top" --once ||
+            rc=1
+        sh sim/rrm-sim stop "$ST" >/dev/null || rc=1
+    else
+        rc=1
+    fi
+else
+    sh sim/rrm-sim --build build run "$SCENARIO" "$(pwd)/build/demo-run" || rc=$?
+fi
 [ $INTERRUPTED -eq 0 ] || exit 130
 if [ -n "$FAILED" ]; then
     echo "demo: failed: not built:$FAILED (see $LOG)"

@@ -7,6 +7,7 @@
 #include "exposition.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -28,28 +29,41 @@ public:
     void sample(const std::string &name, std::initializer_list<std::pair<const char *, std::string>> labels,
                 double v)
     {
+        sample(name, label_text(labels), v);
+    }
+    // LABELS as label_text() made them.
+    void sample(const std::string &name, const std::string &labels, double v)
+    {
         s_ += name;
+        s_ += labels;
+        char num[40];
+        // Whole numbers (nearly all) without the floating-point formatter.
+        if (v == std::trunc(v) && std::fabs(v) < 1e15)
+            std::snprintf(num, sizeof num, " %lld\n", static_cast<long long>(v));
+        else
+            std::snprintf(num, sizeof num, " %.15g\n", v);
+        s_ += num;
+    }
+    static std::string label_text(std::initializer_list<std::pair<const char *, std::string>> labels)
+    {
+        std::string s;
         char sep = '{';
         for (const auto &[k, val] : labels) {
-            s_ += sep;
-            s_ += k;
-            s_ += "=\"";
+            s += sep;
+            s += k;
+            s += "=\"";
             for (char c : val) {
                 if (c == '\\' || c == '"')
-                    s_ += '\\';
+                    s += '\\';
                 if (c == '\n')
-                    s_ += "\\n";
+                    s += "\\n";
                 else
-                    s_ += c;
+                    s += c;
             }
-            s_ += '"';
+            s += '"';
             sep = ',';
         }
-        if (sep == ',')
-            s_ += '}';
-        char num[40];
-        std::snprintf(num, sizeof num, " %.15g\n", v);
-        s_ += num;
+        return sep == ',' ? s + "}" : s;
     }
     std::string &text() { return s_; }
 
@@ -179,12 +193,15 @@ void station_families(Out &o, const std::vector<Station> &all, bool mesh)
                                           {"security", s->security}, {"ssid_profile", s->ssid_profile},
                                           {"security_profile", s->sec_profile}},
                      1);
+    std::vector<std::string> labels;
+    for (const Station *s : list)
+        labels.push_back(Out::label_text({{"radio", radio_of(*s)}, {"ifname", s->iface}, {"mac", s->mac}}));
     for (const StationFamily &f : kStationFamilies) {
-        o.family(p + f.suffix, f.type, f.help);
-        for (const Station *s : list)
-            if (const Num &v = s->*f.field)
-                o.sample(p + f.suffix, {{"radio", radio_of(*s)}, {"ifname", s->iface}, {"mac", s->mac}},
-                         static_cast<double>(*v) * f.scale);
+        const std::string name = p + f.suffix;
+        o.family(name, f.type, f.help);
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (const Num &v = list[i]->*f.field)
+                o.sample(name, labels[i], static_cast<double>(*v) * f.scale);
     }
 }
 

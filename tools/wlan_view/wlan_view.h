@@ -21,7 +21,7 @@ namespace wlan_view {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-// One key of a table with its fields in the order they were first set.
+// One key of a table with its fields, in name order.
 struct Key {
     std::string name;
     Fields fields;
@@ -56,7 +56,7 @@ struct Snapshot {
     std::string db_path, ap_mac;
     bool db_ok = false;                  // the database was read
     bool have_sta = false, have_mesh = false, have_wlan = false;
-    std::vector<Key> sta, mesh, wlan;    // keys in creation order
+    std::vector<Key> sta, mesh, wlan;    // keys in name order
     bool status_ok = false;              // the daemon answered
     std::vector<StatusItem> status;
     std::vector<std::string> events;     // the last common-log lines, oldest first
