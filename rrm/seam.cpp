@@ -238,7 +238,7 @@ unsigned int real_sleep(unsigned int seconds)
 }
 time_t real_now(time_t *out) { return time(out); }
 
-constexpr rrm_seam_ops kRealOps = {real_cmd_open, real_cmd_close, real_sleep, real_now, nullptr};
+constexpr rrm_seam_ops kRealOps = {real_cmd_open, real_cmd_close, real_sleep, real_now, nullptr, now_ms};
 
 }  // namespace
 
@@ -252,5 +252,6 @@ FILE *rrm_cmd_open(const char *command, const char *mode) { return rrm_seam.cmd_
 int rrm_cmd_close(FILE *stream) { return rrm_seam.cmd_close(stream); }
 unsigned int rrm_sleep(unsigned int seconds) { return rrm_seam.sleep_s(seconds); }
 time_t rrm_now(time_t *out) { return rrm_seam.now(out); }
+long long rrm_mono_ms(void) { return rrm_seam.mono_ms(); }
 
 }

@@ -35,6 +35,8 @@ struct rrm_seam_ops {
     /* Socket of the bus for the departure notifications; null means the
      * bus's default socket. */
     const char *bus_path;
+    /* Monotonic clock in milliseconds, for durations. */
+    long long (*mono_ms)(void);
 };
 
 /* The default command runner starts "/bin/sh -c <command>" in a process
@@ -55,6 +57,7 @@ FILE *rrm_cmd_open(const char *command, const char *mode);
 int rrm_cmd_close(FILE *stream);
 unsigned int rrm_sleep(unsigned int seconds);
 time_t rrm_now(time_t *out);
+long long rrm_mono_ms(void);
 
 #ifdef __cplusplus
 }

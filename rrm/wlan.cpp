@@ -29,6 +29,13 @@ void getWtpMac(char *str)
     memcpy(str, wtp_mac_str, sizeof wtp_mac_str);
 }
 
+void wlan_fatal_at(const char *unit, int line)
+{
+    printf("%s:%d\n", unit, line);
+    fflush(stdout);
+    abort();
+}
+
 void connect_proc(const char *state, int status)
 {
     printf("[Connect DB]state: %s, status: %d\n", state != nullptr ? state : "", status);
@@ -95,6 +102,7 @@ void *run(int argc, char **argv, char **envp, void *arg)
     void *client_fd = nullptr;
 
     hold_stop_signals();
+    status_started();
     do_initenv_initialization();
 
     snprintf(log, sizeof log, "%s", "WLAN MODULE START !");
@@ -115,11 +123,15 @@ void *run(int argc, char **argv, char **envp, void *arg)
     slot_num = atoi(CAPWAP_MODEL_SLOT_NUM);
     printf("WLAN SLOT = %d\n", slot_num);
 
+    // The numbers in the four start-up failure lines below (1015, 1020, 1026,
+    // 1034) are part of those lines' fixed wording, not source lines: they
+    // stay as they are wherever the lines move, and are not __LINE__.
     module = parser_open("dbcmd");
     if (module == nullptr) {
         printf("[%s:%d]--init dbcmd Failed-\n", "run", 1015);
         return nullptr;
     }
+    module = status_count_db_failures(module);
 
     client_fd = module->init_sock(0);
     if (client_fd == nullptr) {

@@ -16,8 +16,6 @@
 
 #include <linux/netlink.h>
 
-#include <atomic>
-
 #include <event.h>
 
 #if defined(__has_include)
@@ -56,12 +54,6 @@ struct EventCopy {
 static_assert(offsetof(EventCopy, extra) == sizeof(oxwlan_event));
 
 constexpr uint32_t align4(uint32_t n) { return (n + 3u) & ~3u; }
-
-template <typename T>
-void store_member(T &member, T value)
-{
-    std::atomic_ref<T>(member).store(value, std::memory_order_relaxed);
-}
 
 template <typename T>
 T read_at(const unsigned char *p)
@@ -234,6 +226,7 @@ void wlan_action_hvd(int sockId, short what, void *data)
                     break;
                 if (nla.nla_type == OXWLANM_ATTR_WIRELESS) {
                     const char *problem = event_attr_problem(msg, at, nla.nla_len);
+                    status_drop(DROP_MALFORMED, problem != nullptr);
                     if (problem != nullptr)
                         WLAN_MODULE_DEBUG("%s, dropped\n", problem);
                     else
@@ -334,10 +327,10 @@ int capwapEvtNetlinkDcsChannel(const oxwlan_event *e, int radioIndex, capwapWlan
         width = 160;
 
     capwapWlanStatis_t &slot = stat[radioIndex - 1];
-    store_member<uint8_t>(slot.dcsChann, chann.ieee);
-    store_member<int8_t>(slot.extOffset, chann.cw_extoffset);
-    store_member<uint8_t>(slot.vht_ch_freq, chann.vht_ch_freq);
-    store_member<uint8_t>(slot.vht_ch_freq2, chann.vht_ch_freq2);
-    store_member<uint32_t>(slot.ch_width, width);
+    ch_member_store<uint8_t>(slot.dcsChann, chann.ieee);
+    ch_member_store<int8_t>(slot.extOffset, chann.cw_extoffset);
+    ch_member_store<uint8_t>(slot.vht_ch_freq, chann.vht_ch_freq);
+    ch_member_store<uint8_t>(slot.vht_ch_freq2, chann.vht_ch_freq2);
+    ch_member_store<uint32_t>(slot.ch_width, width);
     return 0;
 }

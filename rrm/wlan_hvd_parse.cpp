@@ -1,34 +1,15 @@
 #include "wlan_hvd_parse.h"
 
 #include <ctype.h>
-#include <errno.h>
-#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
 #include <algorithm>
-#include <map>
-#include <new>
 
-#include "seam.h"
+#include "wlan_hvd_cmd.h"
 
 namespace {
-
-bool all_of(const char *s, size_t min, size_t max, bool (*ok)(char))
-{
-    if (s == nullptr)
-        return false;
-    size_t n = 0;
-    for (; s[n] != '\0'; ++n) {
-        if (n >= max || !ok(s[n]))
-            return false;
-    }
-    return n >= min;
-}
-
-bool ifname_char(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-'; }
-bool mac_char(char c) { return isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '-'; }
 
 // Copies src into a field of cap bytes, cut to fit, always terminated.
 void copy_field(char *dst, size_t cap, const char *src)
@@ -58,48 +39,15 @@ bool next_word(const char **p, const char **word, size_t *len)
     return true;
 }
 
-// A word as a decimal number the way "%d" reads it: an optional sign and at
-// least one digit at the word's start; the value wraps to 32 bits.
-bool word_int(const char *w, size_t len, int *out)
-{
-    char tmp[32];
-    copy_field(tmp, sizeof tmp, w);
-    tmp[len < sizeof tmp ? len : sizeof tmp - 1] = '\0';
-    char *end = nullptr;
-    errno = 0;
-    long long v = strtoll(tmp, &end, 10);
-    if (end == tmp)
-        return false;
-    *out = static_cast<int>(static_cast<unsigned int>(v));
-    return true;
-}
-
-bool word_u64(const char *w, size_t len, unsigned long long *out)
-{
-    char tmp[32];
-    copy_field(tmp, sizeof tmp, w);
-    tmp[len < sizeof tmp ? len : sizeof tmp - 1] = '\0';
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long v = strtoull(tmp, &end, 10);
-    if (end == tmp)
-        return false;
-    *out = v;
-    return true;
-}
-
-// A word's leading number as atoi reads it (0 when there is none).
+// A word's leading number as atoi reads it (0 when there is none), its
+// value wrapped to 32 bits.
 uint32_t word_atoi(const char *w, size_t len)
 {
-    int v = 0;
-    return word_int(w, len, &v) ? static_cast<uint32_t>(v) : 0;
-}
-
-void copy_word(char *dst, size_t cap, const char *w, size_t len)
-{
-    size_t n = len < cap - 1 ? len : cap - 1;
-    memcpy(dst, w, n);
-    dst[n] = '\0';
+    char tmp[32];
+    const size_t n = len < sizeof tmp ? len : sizeof tmp - 1;
+    memcpy(tmp, w, n);
+    tmp[n] = '\0';
+    return static_cast<uint32_t>(strtoll(tmp, nullptr, 10));
 }
 
 // Number parsing as the "%d"/"%llu" directives of a scanf over the running
@@ -177,90 +125,47 @@ constexpr char kParseError[] = " Parse error";
 
 }  // namespace
 
-bool hvd_ifname_ok(const char *s)
-{
-    if (s == nullptr)
-        return false;
-    while (*s == ' ' || *s == '\t')
-        ++s;
-    return *s != '-' && all_of(s, 1, 15, ifname_char);
-}
-
-bool hvd_mac_ok(const char *s) { return s != nullptr && *s != '-' && all_of(s, 1, 31, mac_char); }
-
-// Tool settings are configuration, not input: a setting such as
-// "env wlanconfig" or "LD_LIBRARY_PATH=/opt/lib iwpriv" runs as given.
-bool hvd_tool_ok(const char *s) { return s != nullptr && *s != '\0'; }
-
-bool hvd_format(char *buf, size_t cap, const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, cap, fmt, ap);
-    va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= cap) {
-        if (cap > 0)
-            buf[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
-FILE *hvd_cmd_open(const char *cmd) { return rrm_cmd_open(cmd, "r"); }
-int hvd_cmd_close(FILE *f) { return rrm_cmd_close(f); }
-
 int hvd_parse_sta_line(const char *line, staInfo_t *entry)
 {
-    const char *p = line;
-    const char *w = nullptr;
-    size_t len = 0;
-    int read = 0;
-    // Columns 1 and 2 are skipped.
-    for (int i = 0; i < 2; ++i) {
-        if (!next_word(&p, &w, &len))
-            return read;
+    // The line as read into 256 bytes, so that no word of it is longer than
+    // 255: each text column is read whole, then cut to its field.
+    char text[256];
+    copy_field(text, sizeof text, line);
+    int channel = 0, rssi = 0;
+    unsigned long long tx = 0, rx = 0;
+    char tx_rate[256], rx_rate[256], bandcap[256], features[256];
+    const int n = sscanf(text, "%*s %*s %d %255s %255s %d %*s %*s %llu %llu %255s %*s 11%255s", &channel, tx_rate,
+                         rx_rate, &rssi, &tx, &rx, bandcap, features);
+    // The fields in the order read; those behind the first column that
+    // could not be read keep their values.
+    switch (n) {
+    case 8:
+        copy_field(entry->dot11Features, sizeof entry->dot11Features, features);
+        [[fallthrough]];
+    case 7:
+        copy_field(entry->bandcap, sizeof entry->bandcap, bandcap);
+        [[fallthrough]];
+    case 6:
+        entry->rx = rx;
+        [[fallthrough]];
+    case 5:
+        entry->tx = tx;
+        [[fallthrough]];
+    case 4:
+        entry->sigRSSI = rssi;
+        [[fallthrough]];
+    case 3:
+        copy_field(entry->rxRate, sizeof entry->rxRate, rx_rate);
+        [[fallthrough]];
+    case 2:
+        copy_field(entry->txRate, sizeof entry->txRate, tx_rate);
+        [[fallthrough]];
+    case 1:
+        entry->channel = channel;
+        return n;
+    default:
+        return 0;
     }
-    int v = 0;
-    if (!next_word(&p, &w, &len) || !word_int(w, len, &v))
-        return read;
-    entry->channel = v;
-    ++read;
-    if (!next_word(&p, &w, &len))
-        return read;
-    copy_word(entry->txRate, sizeof entry->txRate, w, len);
-    ++read;
-    if (!next_word(&p, &w, &len))
-        return read;
-    copy_word(entry->rxRate, sizeof entry->rxRate, w, len);
-    ++read;
-    if (!next_word(&p, &w, &len) || !word_int(w, len, &v))
-        return read;
-    entry->sigRSSI = v;
-    ++read;
-    for (int i = 0; i < 2; ++i) {
-        if (!next_word(&p, &w, &len))
-            return read;
-    }
-    unsigned long long u = 0;
-    if (!next_word(&p, &w, &len) || !word_u64(w, len, &u))
-        return read;
-    entry->tx = u;
-    ++read;
-    if (!next_word(&p, &w, &len) || !word_u64(w, len, &u))
-        return read;
-    entry->rx = u;
-    ++read;
-    if (!next_word(&p, &w, &len))
-        return read;
-    copy_word(entry->bandcap, sizeof entry->bandcap, w, len);
-    ++read;
-    if (!next_word(&p, &w, &len))
-        return read;
-    if (!next_word(&p, &w, &len) || len < 3 || strncmp(w, "11", 2) != 0)
-        return read;
-    copy_word(entry->dot11Features, sizeof entry->dot11Features, w + 2, len - 2);
-    ++read;
-    return read;
 }
 
 int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry)
@@ -374,157 +279,59 @@ bool HvdStaIndex::find(const char *mac_str, char (&line)[256]) const
 
 namespace {
 
-struct KeptOutput {
-    bool started = false;
-    int error = 0;
-    std::string text;
+// The configuration prefix tables, one per source. A line's type is the
+// text before its first ":", its value the rest (a VAP's without its first
+// character, the blank after the ":"). In each of a source's two groups
+// (SSID or security text; profile names) the first row whose prefix the
+// type begins with, and whose excluded prefix it does not, takes the value,
+// cut to its field. One rule for every row of both sources: a line whose
+// value is empty ("  WDS_profile:", "  SSID_profile:" or "  SSID_profile: ")
+// changes nothing, so a field keeps what an earlier line gave it.
+struct ConfigSource {
+    Row texts[2];
+    Row profiles[2];
+    bool drops_first;
 };
 
-struct KeptListing {
-    bool started = false;
-    int error = 0;
-    HvdStaIndex index;
+const ConfigSource kMeshLinkDetail = {
+    {ROW("  WDS_SSID", "  WDS_profile", ssid), ROW("  Security", "  Security_profile", security)},
+    {ROW("  WDS_profile", nullptr, ssidProfileName), ROW("  Security_profile", nullptr, secProfileName)},
+    false,
 };
 
-// What one collection pass has kept, by command text.
-struct PassKeep {
-    std::map<std::string, KeptOutput, std::less<>> outputs;
-    std::map<std::string, KeptListing, std::less<>> listings;
+const ConfigSource kVapConfig = {
+    {ROW("  SSID", "  SSID_profile", ssid), ROW("  Security", "  Security_profile", security)},
+    {ROW("  SSID_profile", nullptr, ssidProfileName), ROW("  Security_profile", nullptr, secProfileName)},
+    true,
 };
 
-thread_local PassKeep *t_pass = nullptr;
-
-// Runs cmd and appends its whole output to text; false (errno saying why)
-// when it could not be started.
-bool run_whole(const char *cmd, std::string &text)
+void apply_config_line(const ConfigSource &src, char *line, staInfo_t *entry, bool *parse_error)
 {
-    FILE *f = hvd_cmd_open(cmd);
-    if (f == nullptr)
-        return false;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    hvd_cmd_close(f);
-    return true;
-}
-
-bool keeping_switched_off()
-{
-    const char *v = getenv("RRM_PASS_CACHE");
-    return v != nullptr && strcmp(v, "off") == 0;
-}
-
-}  // namespace
-
-HvdPassScope::HvdPassScope() : active_(false)
-{
-    if (t_pass == nullptr && !keeping_switched_off()) {
-        t_pass = new (std::nothrow) PassKeep;
-        active_ = t_pass != nullptr;
-    }
-}
-
-HvdPassScope::~HvdPassScope()
-{
-    if (active_) {
-        delete t_pass;
-        t_pass = nullptr;
-    }
-}
-
-const std::string *hvd_cmd_output(const char *cmd, std::string &storage)
-{
-    if (t_pass == nullptr) {
-        storage.clear();
-        return run_whole(cmd, storage) ? &storage : nullptr;
-    }
-    auto it = t_pass->outputs.find(std::string_view(cmd));
-    if (it == t_pass->outputs.end()) {
-        KeptOutput kept;
-        kept.started = run_whole(cmd, kept.text);
-        kept.error = kept.started ? 0 : errno;
-        it = t_pass->outputs.emplace(cmd, std::move(kept)).first;
-    }
-    if (!it->second.started) {
-        errno = it->second.error;
-        return nullptr;
-    }
-    return &it->second.text;
-}
-
-int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entry)
-{
-    if (t_pass == nullptr) {
-        FILE *f = hvd_cmd_open(cmd);
-        if (f == nullptr)
-            return -1;
-        int found = hvd_read_sta_listing(f, mac_str, entry);
-        hvd_cmd_close(f);
-        return found;
-    }
-    auto it = t_pass->listings.find(std::string_view(cmd));
-    if (it == t_pass->listings.end()) {
-        KeptListing kept;
-        std::string text;
-        kept.started = run_whole(cmd, text);
-        kept.error = kept.started ? 0 : errno;
-        if (kept.started)
-            kept.index.build(std::move(text));
-        it = t_pass->listings.emplace(cmd, std::move(kept)).first;
-    }
-    if (!it->second.started) {
-        errno = it->second.error;
-        return -1;
-    }
-    char line[256];
-    if (!it->second.index.find(mac_str, line))
-        return 0;
-    hvd_parse_sta_line(line, entry);
-    return 1;
-}
-
-void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error)
-{
-    static const Row kSecurityRows[] = {
-        ROW("  WDS_SSID", "  WDS_profile", ssid),
-        ROW("  Security", "  Security_profile", security),
-    };
-    static const Row kProfileRows[] = {
-        ROW("  WDS_profile", nullptr, ssidProfileName),
-        ROW("  Security_profile", nullptr, secProfileName),
-    };
     const char *type = nullptr;
     char *value = nullptr;
     split_config(line, &type, &value);
     if (value == nullptr)
         return;
+    if (src.drops_first && value[0] != '\0')
+        ++value;
     if (strncmp(value, kParseError, strlen(kParseError)) == 0)
         *parse_error = true;
-    apply_first(kSecurityRows, 2, type, value, entry);
-    apply_first(kProfileRows, 2, type, value, entry);
+    if (value[0] == '\0')
+        return;
+    apply_first(src.texts, 2, type, value, entry);
+    apply_first(src.profiles, 2, type, value, entry);
+}
+
+}  // namespace
+
+void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error)
+{
+    apply_config_line(kMeshLinkDetail, line, entry, parse_error);
 }
 
 void hvd_apply_wlan_line(char *line, staInfo_t *entry, bool *parse_error)
 {
-    static const Row kSecurityRows[] = {
-        ROW("  SSID", "  SSID_profile", ssid),
-        ROW("  Security", "  Security_profile", security),
-    };
-    static const Row kProfileRows[] = {
-        ROW("  SSID_profile", nullptr, ssidProfileName),
-        ROW("  Security_profile", nullptr, secProfileName),
-    };
-    const char *type = nullptr;
-    char *value = nullptr;
-    split_config(line, &type, &value);
-    if (value == nullptr || value[0] == '\0')
-        return;
-    ++value;  // the blank after the ":"
-    if (strncmp(value, kParseError, strlen(kParseError)) == 0)
-        *parse_error = true;
-    apply_first(kSecurityRows, 2, type, value, entry);
-    apply_first(kProfileRows, 2, type, value, entry);
+    apply_config_line(kVapConfig, line, entry, parse_error);
 }
 
 bool hvd_wlan_status_line(const char *line, int radio_num, capwapWlanStatis_t *ptr)

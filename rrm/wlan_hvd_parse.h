@@ -1,7 +1,6 @@
 // Readers of the texts that the driver tool, the device shell, the operating
 // system and the status database hand to the wlan_hvd unit and the
-// collection loop, the checks that guard every shell command line, and the
-// outputs kept for one collection pass. Shared with the tests.
+// collection loop. Shared with the tests.
 #ifndef RRM_WLAN_HVD_PARSE_H
 #define RRM_WLAN_HVD_PARSE_H
 
@@ -18,43 +17,19 @@
 #include "wlan_hvd.h"
 
 // ---------------------------------------------------------------------------
-// Command lines
-// ---------------------------------------------------------------------------
-
-// An interface name as it may stand on a command line: optional leading
-// blanks (as "/proc/net/wireless" indents them), then 1 to 15 characters of
-// [A-Za-z0-9_.-], the first not "-" (never taken for an option).
-bool hvd_ifname_ok(const char *s);
-// A MAC address text: 1 to 31 characters of [0-9A-Fa-f:-], the first not "-".
-bool hvd_mac_ok(const char *s);
-// A tool setting: any non-empty text (configuration, run as given).
-bool hvd_tool_ok(const char *s);
-
-// Formats a command line; false when it would not fit (the line must then
-// not be run).
-bool hvd_format(char *buf, size_t cap, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
-
-// Starts a command for reading; null when it could not be started.
-FILE *hvd_cmd_open(const char *cmd);
-int hvd_cmd_close(FILE *f);
-
-// ---------------------------------------------------------------------------
 // Driver station listing
 // ---------------------------------------------------------------------------
 
-// Reads one listing line into entry with the columns "%*s %*s %d %s %s %d
-// %*s %*s %llu %llu %s %*s 11%s"; stops at the first column it cannot read,
-// leaving the later fields as they were. Over-long texts are cut to their
-// fields. Returns the number of fields read (0 to 9).
+// Reads one listing line (its first 255 characters) into entry with the
+// one pattern "%*s %*s %d %s %s %d %*s %*s %llu %llu %s %*s 11%s", as
+// sscanf does: a column it cannot read ends the reading, and the fields
+// behind it keep their values. Over-long texts are cut to their fields.
+// Returns the number of fields read (0 to 8).
 int hvd_parse_sta_line(const char *line, staInfo_t *entry);
 
 // Reads a listing (header line first) and fills entry from the line whose
 // first word equals mac_str, ignoring case. Returns 1 when found, else 0.
 int hvd_read_sta_listing(FILE *f, const char *mac_str, staInfo_t *entry);
-
-// ---------------------------------------------------------------------------
-// Outputs kept for one collection pass
-// ---------------------------------------------------------------------------
 
 // A command's whole output read like its stream: gets and eof answer
 // exactly as fgets and feof would on the command's pipe.
@@ -72,35 +47,6 @@ private:
     std::string_view rest_;
     bool eof_ = false;
 };
-
-// While a scope lives, the calling thread keeps the output of every command
-// whose answer is the same for every station of the pass (driver station
-// listings, the active VAP list, the shell's tables and VAP configurations)
-// and runs each such command at most once; it is the collection pass's.
-// Outside a scope (and with RRM_PASS_CACHE=off in the environment, which
-// measures what the reuse saves) every call runs its command anew.
-class HvdPassScope {
-public:
-    HvdPassScope();
-    ~HvdPassScope();
-    HvdPassScope(const HvdPassScope &) = delete;
-    HvdPassScope &operator=(const HvdPassScope &) = delete;
-
-private:
-    bool active_;
-};
-
-// The output of CMD: kept from earlier in the pass, else run and read whole
-// (into STORAGE outside a pass). Null when it could not be started (errno
-// then says why, on every call of the pass).
-const std::string *hvd_cmd_output(const char *cmd, std::string &storage);
-
-// Looks mac_str up in the station listing that CMD prints, as
-// hvd_read_sta_listing would, filling entry from the line found. Within a
-// pass the listing runs once and is indexed by its lines' first words.
-// Returns 1 when found, 0 when not, -1 when the listing could not be
-// started (errno then says why).
-int hvd_sta_listing_lookup(const char *cmd, const char *mac_str, staInfo_t *entry);
 
 // Indexes a listing's text: each line's first word (as "%31s" reads it,
 // letters lowered) with the first line that holds it, exactly as
@@ -132,7 +78,8 @@ private:
 // Applies one line of the mesh link detail (value kept whole) or of the VAP
 // configuration (value without its first character) to entry. line is cut
 // at its first line end. *parse_error is set when the value reports a parse
-// error of the shell.
+// error of the shell. A line with an empty value changes no field (the rule
+// is stated at the prefix tables).
 void hvd_apply_wds_line(char *line, staInfo_t *entry, bool *parse_error);
 void hvd_apply_wlan_line(char *line, staInfo_t *entry, bool *parse_error);
 

@@ -14,7 +14,10 @@
 #include <string>
 
 #include "conf_init.h"
+#include "seam.h"
+#include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_parse.h"
 
 static_assert(SIOCIWFIRSTPRIV + 31 == ATH_IOCTL_GETMACMIB);
@@ -29,8 +32,19 @@ bool wireless_cmd(char *cmd, size_t cap, int radio_num)
     return hvd_format(cmd, cap, "cat /proc/net/wireless | sed '1,2d' | grep \".*-%d-.*\" | head -n1", radio_num);
 }
 
-// Trace of a command line that is not run: too long, or holding a text that
-// may not stand on a command line.
+// The interface name of a "/proc/net/wireless" line as it goes onto a
+// command line: the blanks the file puts before it stay in front (the shell
+// takes them as separators), the rest is one shell word.
+bool wireless_name_word(const char *ifname, char (&word)[kHvdWordMax])
+{
+    const size_t blanks = strspn(ifname, " \t");
+    if (blanks >= sizeof word)
+        return false;
+    memcpy(word, ifname, blanks);
+    return wlan_ifname_word(word + blanks, sizeof word - blanks, ifname + blanks, false);
+}
+
+// Trace of a command line that is not run: too long, or without its tool.
 void refused(const char *what)
 {
     WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", what, "refused");
@@ -54,18 +68,21 @@ int capwapWlanGetDriverTxPower(int radioId, capwapWlanStatis_t *ptr)
     if (first.gets(line, sizeof line) == nullptr)
         return 0;
     char ifname[64] = "";
-    if (sscanf(line, "%63[^:]%*s", ifname) != 1 || !hvd_ifname_ok(ifname) ||
-        !hvd_format(cmd, sizeof cmd, "iwlist %s txpower | grep Tx-Power | sed 's/:/=/g' | cut -d '=' -f 2", ifname)) {
+    char word[kHvdWordMax];
+    char named[kHvdNamedLineMax];
+    if (sscanf(line, "%63[^:]%*s", ifname) != 1 || !wireless_name_word(ifname, word) ||
+        !hvd_format_named(named, sizeof named, kCmdLen, ifname, word,
+                          "iwlist %s txpower | grep Tx-Power | sed 's/:/=/g' | cut -d '=' -f 2", word)) {
         refused("iwlist txpower");
         return 0;
     }
-    FILE *second = hvd_cmd_open(cmd);
+    FILE *second = rrm_cmd_open(named, "r");
     if (second == nullptr)
         return 0;
     int power = 0;
     if (fgets(line, sizeof line, second) != nullptr && sscanf(line, "%d %*s", &power) == 1)
         ptr->txPower = static_cast<uint32_t>(power);
-    hvd_cmd_close(second);
+    rrm_cmd_close(second);
     return 0;
 }
 
@@ -183,11 +200,14 @@ int capwapWlanGetDriverChUtil(int radioId, capwapWlanStatis_t *ptr)
     if (first.gets(line, sizeof line) == nullptr)
         return 0;
     char ifname[16] = "";
+    char word[kHvdWordMax];
+    char named[kHvdNamedLineMax];
     FILE *second = nullptr;
-    if (sscanf(line, "%15[^:]%*s", ifname) == 1 && hvd_ifname_ok(ifname) && hvd_tool_ok(DOT11_ATH_IWPRIV) &&
-        hvd_format(cmd, sizeof cmd, "LD_LIBRARY_PATH=/usr/local/lib %s %s get_chutil | awk -F\":\" '{printf $2}'",
-                   DOT11_ATH_IWPRIV, ifname))
-        second = hvd_cmd_open(cmd);
+    if (sscanf(line, "%15[^:]%*s", ifname) == 1 && hvd_tool_ok(DOT11_ATH_IWPRIV) && wireless_name_word(ifname, word) &&
+        hvd_format_named(named, sizeof named, kCmdLen, ifname, word,
+                         "LD_LIBRARY_PATH=/usr/local/lib %s %s get_chutil | awk -F\":\" '{printf $2}'",
+                         DOT11_ATH_IWPRIV, word))
+        second = rrm_cmd_open(named, "r");
     if (second == nullptr) {
         ptr->chUtil = 0;
         WLAN_MODULE_DEBUG("Interface didn't exist \n");
@@ -202,7 +222,7 @@ int capwapWlanGetDriverChUtil(int radioId, capwapWlanStatis_t *ptr)
         ptr->chUtil = 0;
         result = -1;
     }
-    hvd_cmd_close(second);
+    rrm_cmd_close(second);
     return result;
 }
 

@@ -11,8 +11,10 @@
 
 #include "conf_init.h"
 #include "hvkit.h"
+#include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_netlink.h"
 #include "wlan_hvd_parse.h"
 
@@ -20,13 +22,6 @@ namespace {
 
 constexpr char kUnit[] = "wlan_hvd";
 constexpr char kVapList[] = "/lib/wifi/get_active_vap_list";
-
-[[noreturn]] void fatal(int line)
-{
-    printf("%s:%d\n", kUnit, line);
-    fflush(stdout);
-    abort();
-}
 
 void trace_station(const staInfo_t *e)
 {
@@ -44,13 +39,17 @@ void trace_bandcap(const staInfo_t *e)
 }
 
 // Looks mac_str up in the driver listing of ifname (run once per pass, see
-// HvdPassScope). A listing that may not be run (an interface name or tool
-// setting that fails its check, or a line too long) counts as one that could
-// not be started. Returns 1 found, 0 not, -1 not started.
-int lookup_listing(char *cmd, size_t cap, const char *ifname, const char *mac_str, staInfo_t *entry)
+// HvdPassScope); part_cap is the size of the listing command's buffer. The
+// name stands on the line as one shell word, whatever it holds. A listing
+// that may not be run (no tool setting, or a line too long) counts as one
+// that could not be started. Returns 1 found, 0 not, -1 not started.
+int lookup_listing(size_t part_cap, const char *ifname, const char *mac_str, staInfo_t *entry)
 {
-    if (!hvd_ifname_ok(ifname) || !hvd_tool_ok(DOT11_ATH_WLANCONFIG) ||
-        !hvd_format(cmd, cap, "%s %s list sta limited 2>/dev/null", DOT11_ATH_WLANCONFIG, ifname)) {
+    char word[kHvdWordMax];
+    char cmd[kHvdNamedLineMax];
+    if (!hvd_tool_ok(DOT11_ATH_WLANCONFIG) || !wlan_ifname_word(word, sizeof word, ifname, false) ||
+        !hvd_format_named(cmd, sizeof cmd, part_cap, ifname, word, "%s %s list sta limited 2>/dev/null",
+                          DOT11_ATH_WLANCONFIG, word)) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", "station listing", "refused");
         errno = EINVAL;
         return -1;
@@ -86,8 +85,7 @@ void getHvMeshStaRunTimeInfo(char *mac_str, staInfo_t *entry)
 {
     if (entry->wlan_tmp == nullptr)
         return;
-    char cmd[64];
-    if (lookup_listing(cmd, sizeof cmd, entry->wlan_tmp, mac_str, entry) == 1)
+    if (lookup_listing(64, entry->wlan_tmp, mac_str, entry) == 1)
         trace_station(entry);
 }
 
@@ -95,7 +93,7 @@ int getstationinfo(char *mac_str, staInfo_t *entry)
 {
     char cmd[256];
     if (entry->wlan_tmp != nullptr) {
-        int found = lookup_listing(cmd, sizeof cmd, entry->wlan_tmp, mac_str, entry);
+        int found = lookup_listing(sizeof cmd, entry->wlan_tmp, mac_str, entry);
         if (found < 0)
             return 0;
         if (found == 1) {
@@ -120,7 +118,7 @@ int getstationinfo(char *mac_str, staInfo_t *entry)
         if (strncmp(vap, "wlan", 4) != 0)
             continue;
         WLAN_MODULE_DEBUG("Scan interface [%s]\n", vap);
-        int listed = lookup_listing(cmd, sizeof cmd, vap, mac_str, entry);
+        int listed = lookup_listing(sizeof cmd, vap, mac_str, entry);
         if (listed < 0)
             return 0;
         if (listed == 1) {
@@ -144,13 +142,13 @@ uint32_t walkaround_get_sta_ip(char *mac_str)
         WLAN_MODULE_DEBUG("[OPEN] %s: %s\n", "station address lookup", "refused");
         return 0;
     }
-    FILE *f = hvd_cmd_open(cmd);
+    FILE *f = rrm_cmd_open(cmd, "r");
     if (f == nullptr)
         return 0;
     char text[50] = "";
     if (fgets(text, sizeof text, f) == nullptr)
         text[0] = '\0';
-    hvd_cmd_close(f);
+    rrm_cmd_close(f);
     struct in_addr addr;
     if (inet_pton(AF_INET, text, &addr) != 1)
         return 0;
@@ -159,8 +157,7 @@ uint32_t walkaround_get_sta_ip(char *mac_str)
 
 void getWdsConfig(char *iface, staInfo_t *entry)
 {
-    if (iface != nullptr)
-        sscanf(iface, "%*[^-]-%d-%d", &entry->radioId, &entry->wlanIndex);
+    wlan_ifname_numbers(iface, &entry->radioId, &entry->wlanIndex);
     WLAN_MODULE_DEBUG("radioId=%d wlanIndex=%d\r\n", entry->radioId, entry->wlanIndex);
     char cmd[100];
     if (!hvd_tool_ok(HVSH_CLI_BIN) ||
@@ -194,9 +191,12 @@ void getWlanConfig(char *iface, staInfo_t *entry)
 {
     if (iface != nullptr)
         sscanf(iface, "wlan-%d-%d", &entry->radioId, &entry->wlanIndex);
-    char cmd[100];
-    if (iface == nullptr || !hvd_ifname_ok(iface) || !hvd_tool_ok(HVSH_CLI_BIN) ||
-        !hvd_format(cmd, sizeof cmd, "%s -p 110 -e \"show %s config\"", HVSH_CLI_BIN, iface)) {
+    // The name stands inside the shell's double-quoted command text.
+    char word[kHvdWordMax];
+    char cmd[kHvdNamedLineMax];
+    if (iface == nullptr || !hvd_tool_ok(HVSH_CLI_BIN) || !wlan_ifname_word(word, sizeof word, iface, true) ||
+        !hvd_format_named(cmd, sizeof cmd, 100, iface, word, "%s -p 110 -e \"show %s config\"", HVSH_CLI_BIN,
+                          word)) {
         WLAN_MODULE_DEBUG("[OPEN] %s: %s , errno %d\n", "VAP configuration", "refused", EINVAL);
         return;
     }
@@ -228,7 +228,7 @@ int retrieve_sta_statistic_stat(char *mac_str, staInfo_t *entry, int mesh, char 
     parser_module *db = wlan_hvd_module_open();
     void *client = db->init_sock(DBCLI_HVD_ID);
     if (client == nullptr)
-        fatal(__LINE__);
+        wlan_fatal_at(kUnit, __LINE__);
 
     char msg[MAX_BUF_LEN];
     char wtp_mac[WLAN_MAC_STR_LEN];

@@ -19,6 +19,7 @@ extern "C" {
 #include "seam.h"
 #include "wlan.h"
 #include "wlan_hvd.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_parse.h"
 
 namespace {
@@ -51,6 +52,7 @@ void write_station(parser_module *db, void *client, char *msg, const char *table
                 "-s", tx_rate, "-f", "RX_RATE", "-s", rx_rate, "-f", "SIG_RSSI", "-s", rssi, "-f", "TX", "-s", tx,
                 "-f", "RX", "-s", rx, "-f", "CHMODE", "-s", chmode, "-f", "DOT11_FEATURES", "-s", features,
                 (char *)nullptr);
+    status_pass_station();
 }
 
 // A station of the station table that the driver no longer lists: announce
@@ -78,6 +80,7 @@ void departure(parser_module *db, void *client, char *msg, const char *key, cons
     rec.u.sta_info.authorized = 0;
     // Sent by the main thread; the pass goes on once it has been sent.
     rrm_bus_do([](void *r) { ubus_sta_notify(r, UBUS_STA_LEAVE); }, &rec);
+    status_count(COUNT_DEPARTURE);
 
     char log[WLAN_LOG_LEN];
     snprintf(log, sizeof log, "*****NOT exist in driver, kick by rrm.***** mac:%s, iface:%s", mac_tmp, ifname);
@@ -128,12 +131,6 @@ void sweep(parser_module *db, void *client, char *list, char *msg, const char *t
     }
 }
 
-template <typename T>
-long load(const T *member)
-{
-    return static_cast<long>(__atomic_load_n(member, __ATOMIC_RELAXED));
-}
-
 // Gathers slot i into rec and writes its eighteen fields, the channel ones
 // from the event side's record of the slot.
 void write_slot(parser_module *db, void *client, char *msg, int i, capwapWlanStatis_t *rec)
@@ -144,12 +141,12 @@ void write_slot(parser_module *db, void *client, char *msg, int i, capwapWlanSta
 
     long dcs = 0, ext = 0, vht1 = 0, vht2 = 0, width = 0;
     if (ch_stat != nullptr) {
-        const capwapWlanStatis_t *ch = &ch_stat[i];
-        dcs = load(&ch->dcsChann);
-        ext = load(&ch->extOffset);
-        vht1 = load(&ch->vht_ch_freq);
-        vht2 = load(&ch->vht_ch_freq2);
-        width = load(&ch->ch_width);
+        capwapWlanStatis_t &ch = ch_stat[i];
+        dcs = ch_member_load(ch.dcsChann);
+        ext = ch_member_load(ch.extOffset);
+        vht1 = ch_member_load(ch.vht_ch_freq);
+        vht2 = ch_member_load(ch.vht_ch_freq2);
+        width = ch_member_load(ch.ch_width);
     }
     char v[18][WLAN_NAME_LEN];
     auto as_int = [](uint32_t x) { return static_cast<int>(x); };
@@ -211,6 +208,7 @@ extern "C" void wlan_collect_pass(void)
 {
     // Each station-independent command runs at most once in the pass.
     HvdPassScope keep;
+    status_pass_begin();
     char *list = static_cast<char *>(malloc(WLAN_LIST_BUF_LEN));
     const int slots = slot_num > 0 ? slot_num : 0;
     capwapWlanStatis_t *stat =
@@ -220,11 +218,8 @@ extern "C" void wlan_collect_pass(void)
     if (db == nullptr)
         db = module = parser_open("dbcmd");
     void *client = db != nullptr ? db->init_sock(0) : nullptr;
-    if (client == nullptr) {
-        printf("%s:%d\n", kUnit, __LINE__);
-        fflush(stdout);
-        abort();
-    }
+    if (client == nullptr)
+        wlan_fatal_at(kUnit, __LINE__);
     if (list != nullptr && stat != nullptr) {
         char msg[MAX_BUF_LEN];
         sweep(db, client, list, msg, table_name_sta, "wlan", 0);
@@ -235,6 +230,7 @@ extern "C" void wlan_collect_pass(void)
     free(list);
     db->close_sock(client, 0);
     free(stat);
+    status_pass_end();
 }
 
 extern "C" void *periodic_func(void *arg)

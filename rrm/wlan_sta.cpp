@@ -19,21 +19,12 @@ namespace {
 
 constexpr int kVapsPerSlot = 8;
 
-// A database module or client that cannot be had outside start-up ends the
-// process: nothing can be recorded without one.
-[[noreturn]] void fatal_at(const char *unit, int line)
-{
-    printf("%s:%d\n", unit, line);
-    fflush(stdout);
-    abort();
-}
-
 parser_module *wlan_module()
 {
     if (module == nullptr) {
         module = parser_open("dbcmd");
         if (module == nullptr)
-            fatal_at(WLAN_UNIT, __LINE__);
+            wlan_fatal_at(WLAN_UNIT, __LINE__);
     }
     return module;
 }
@@ -67,13 +58,6 @@ void station_security(const oxwlan_sta_info &sta, int radio_id, int wlan_index,
         resolveWpa3Security(radio_id, wlan_index, security);
 }
 
-void interface_numbers(const char *ifi_name, int *radio_id, int *wlan_index)
-{
-    *radio_id = 0;
-    *wlan_index = 0;
-    sscanf(ifi_name, "%*[^-]-%d-%d", radio_id, wlan_index);
-}
-
 void record_association(void *client, char *msg, const char *table, const char *key,
                         const oxwlan_sta_info &sta, const char *ifi_name, const char *ssid,
                         int band_id)
@@ -81,7 +65,7 @@ void record_association(void *client, char *msg, const char *table, const char *
     int radio_id = 0;
     int wlan_index = 0;
     module->gen_cmd(client, msg, "dbctl", "-t", table, "-i", key, (char *)0);
-    interface_numbers(ifi_name, &radio_id, &wlan_index);
+    wlan_ifname_numbers(ifi_name, &radio_id, &wlan_index);
 
     char iface[WLAN_NAME_LEN], vid[WLAN_NAME_LEN], mac[WLAN_NAME_LEN], auth[WLAN_NAME_LEN];
     char asso_time[WLAN_NAME_LEN], ssid_text[WLAN_NAME_LEN], radio[WLAN_NAME_LEN];
@@ -143,6 +127,7 @@ void record_association(void *client, char *msg, const char *table, const char *
                     "-f", "DISPLAY_SSID", "-s", display_ssid,
                     "-f", "BAND", "-s", band,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 
     char log[WLAN_LOG_LEN];
     snprintf(log, sizeof log, "WLAN MODULE STA ASSO event, iface:%s, mac:%s", ifi_name, key);
@@ -164,9 +149,11 @@ void record_disassociation(void *client, char *msg, const char *table, const cha
         snprintf(log, sizeof log, "WLAN MODULE STA DISASSO event,iface:%s, mac:%s", ifi_name, key);
         wlan_log(log);
         module->gen_cmd(client, msg, "dbctl", "-t", table, "-r", key, (char *)0);
+        status_count(COUNT_STATION_REMOVED);
         return;
     }
     const char *reason = strcmp(msg, "N/A") == 0 ? "No DB match" : "Intra Roaming";
+    status_count(COUNT_ROAM, strcmp(msg, "N/A") != 0);
     snprintf(log, sizeof log, "%s, WLAN MODULE STA DISASSO event, iface:%s, mac:%s", reason,
              ifi_name, key);
     wlan_log(log);
@@ -178,7 +165,7 @@ void record_authorization(void *client, char *msg, const char *table, const char
     int radio_id = 0;
     int wlan_index = 0;
     module->gen_cmd(client, msg, "dbctl", "-t", table, "-i", key, (char *)0);
-    interface_numbers(ifi_name, &radio_id, &wlan_index);
+    wlan_ifname_numbers(ifi_name, &radio_id, &wlan_index);
 
     char auth[WLAN_NAME_LEN], vid[WLAN_NAME_LEN], security[WLAN_NAME_LEN];
     snprintf(auth, sizeof auth, "%d", sta.authorized);
@@ -190,6 +177,7 @@ void record_authorization(void *client, char *msg, const char *table, const char
                     "-f", "AUTHENTICATION", "-s", auth,
                     "-f", "VID", "-s", vid,
                     (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
 }
 
 // The address word travels behind the record as its extra data. Only the
@@ -201,54 +189,14 @@ void record_ip_address(void *client, char *msg, const char *table, const char *k
     if (req->hdr.ext_len == 0)
         return;
     if (req->hdr.len != sizeof(oxwlan_req_data) || req->hdr.ext_len < sizeof(uint32_t)) {
+        status_drop(DROP_BAD_ADDRESS);
         printf("sta ip event with a malformed address part, dropped\n");
         return;
     }
     uint32_t addr;
     memcpy(&addr, reinterpret_cast<const unsigned char *>(req) + req->hdr.len, sizeof addr);
-
-    sta_module_msg note;
-    memset(&note, 0, sizeof note);
-    note.op = STA_MODULE_NOTIFY;
-    memcpy(note.info.mac, req->u.sta.macaddr, sizeof note.info.mac);
-    note.info.ipAddr = addr;
-    note.info.type = STA_IP;
-
-    char ip[WLAN_NAME_LEN];
-    snprintf(ip, sizeof ip, "%u", addr);
-    module->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", "STA_IP_ADDR", "-s", ip,
-                    (char *)0);
-    rrm_sta_notify(&note);
-}
-
-// Writes the MAC address of every VAP interface into its slot's record.
-void refresh_interface_macs(void *client, char *msg, const char *wtp_mac)
-{
-    char table[WLAN_NAME_LEN];
-    snprintf(table, sizeof table, "%s-%s", TABLE_PREFIX, wtp_mac);
-    int slots = atoi(CAPWAP_MODEL_SLOT_NUM);
-    if (slots > WLAN_SLOT_MAX) {
-        printf("slot count %d out of range, interface addresses not refreshed\n", slots);
-        return;
-    }
-    for (int i = 0; i < slots; ++i) {
-        char key[WLAN_NAME_LEN];
-        snprintf(key, sizeof key, "%s-%d", KEY_PREFIX, i);
-        for (int j = 0; j < kVapsPerSlot; ++j) {
-            char field[WLAN_NAME_LEN];
-            char ifname[16];
-            unsigned char mac[6] = {};
-            char mac_text[WLAN_MAC_STR_LEN];
-            snprintf(field, sizeof field, "VAP_%d_MAC", j);
-            snprintf(ifname, sizeof ifname, "wlan-%d-%d", i + 1, j + 1);
-            // An interface that cannot be asked reads as the zero address.
-            if (capwapUtlGetIfMAC(ifname, mac) != 0)
-                memset(mac, 0, sizeof mac);
-            mac2str(mac, mac_text);
-            module->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", field, "-s",
-                            mac_text, (char *)0);
-        }
-    }
+    wlan_write_sta_ip(module, client, msg, table, key, addr);
+    wlan_publish_sta_ip(req->u.sta.macaddr, addr);
 }
 
 bool is_mesh_link(const char *ifi_name)
@@ -280,21 +228,58 @@ const char *bandId_string(int bandId)
     }
 }
 
-bool wlan_ifname_is_safe(const char *name, size_t cap)
+void wlan_write_sta_ip(parser_module *db, void *client, char *msg, const char *table,
+                       const char *key, uint32_t addr)
 {
-    if (name == nullptr)
-        return false;
-    size_t len = strnlen(name, cap);
-    if (len == 0 || len == cap || len > WLAN_IFNAME_MAX || name[0] == '-')
-        return false;
-    for (size_t i = 0; i < len; ++i) {
-        const char c = name[i];
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '_' || c == '.';
-        if (!ok)
-            return false;
+    char ip[WLAN_NAME_LEN];
+    snprintf(ip, sizeof ip, "%u", addr);
+    db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", "STA_IP_ADDR", "-s", ip,
+                (char *)0);
+    status_count(COUNT_STATION_WRITTEN);
+}
+
+void wlan_publish_sta_ip(const uint8_t *mac, uint32_t addr)
+{
+    sta_module_msg note;
+    memset(&note, 0, sizeof note);
+    note.op = STA_MODULE_NOTIFY;
+    memcpy(note.info.mac, mac, sizeof note.info.mac);
+    note.info.ipAddr = addr;
+    note.info.type = STA_IP;
+    rrm_sta_notify(&note);
+}
+
+void wlan_write_vap_macs(parser_module *db, void *client, char *msg)
+{
+    // The setting may change between events; it is read each time.
+    const char *setting = CAPWAP_MODEL_SLOT_NUM;
+    const int slots = setting != nullptr ? atoi(setting) : 0;
+    if (slots > WLAN_SLOT_MAX) {
+        printf("slot count %d out of range, VAP addresses not refreshed\n", slots);
+        return;
     }
-    return true;
+    char wtp_mac[WLAN_MAC_STR_LEN];
+    char table[WLAN_NAME_LEN];
+    getWtpMac(wtp_mac);
+    snprintf(table, sizeof table, "%s-%s", TABLE_PREFIX, wtp_mac);
+    for (int i = 0; i < slots; ++i) {
+        char key[WLAN_NAME_LEN];
+        snprintf(key, sizeof key, "%s-%d", KEY_PREFIX, i);
+        for (int j = 0; j < kVapsPerSlot; ++j) {
+            char field[WLAN_NAME_LEN];
+            char ifname[16];
+            unsigned char mac[6] = {};
+            char mac_text[WLAN_MAC_STR_LEN];
+            snprintf(field, sizeof field, "VAP_%d_MAC", j);
+            snprintf(ifname, sizeof ifname, "wlan-%d-%d", i + 1, j + 1);
+            // An interface that cannot be asked reads as the zero address.
+            if (capwapUtlGetIfMAC(ifname, mac) != 0)
+                memset(mac, 0, sizeof mac);
+            mac2str(mac, mac_text);
+            db->gen_cmd(client, msg, "dbctl", "-t", table, "-k", key, "-f", field, "-s", mac_text,
+                        (char *)0);
+        }
+    }
 }
 
 int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char *ifi_name,
@@ -305,15 +290,15 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
     parser_module *db = wlan_module();
     void *client = db->init_sock(DBCLI_NETLINK_ID);
     if (client == nullptr)
-        fatal_at(WLAN_UNIT, __LINE__);
+        wlan_fatal_at(WLAN_UNIT, __LINE__);
     msg[0] = '\0';
     getWtpMac(wtp_mac);
 
     if (process_event == STA_INTERFACE_SSID) {
-        refresh_interface_macs(client, msg, wtp_mac);
-    } else if (oxwlan_req == nullptr || !wlan_ifname_is_safe(ifi_name, WLAN_IFNAME_MAX + 1)) {
-        // The interface name is stored and later put on shell command lines.
-        printf("sta event %u with an invalid interface name, dropped\n", process_event);
+        wlan_write_vap_macs(db, client, msg);
+    } else if (oxwlan_req == nullptr || ifi_name == nullptr) {
+        status_drop(DROP_BAD_IFNAME);
+        printf("sta event %u without a record or an interface name, dropped\n", process_event);
     } else {
         char table[WLAN_NAME_LEN];
         bool known = true;
@@ -322,6 +307,7 @@ int sta_event_process(uint32_t process_event, oxwlan_req_data *oxwlan_req, char 
         } else if (strncmp(ifi_name, "wlan", 4) == 0) {
             snprintf(table, sizeof table, "%s-%s", STA_STATISTIC_TABLE_PREFIX, wtp_mac);
         } else {
+            status_drop(DROP_UNKNOWN_IFNAME);
             printf("Skip sta event from %s\n", ifi_name);
             known = false;
         }
@@ -360,7 +346,7 @@ void sta_evt_proc(sta_module_msg *sta_msg, void *privdata)
     parser_module *db = wlan_module();
     void *client = db->init_sock(DBCLI_STA_ID);
     if (client == nullptr)
-        fatal_at(WLAN_UNIT, __LINE__);
+        wlan_fatal_at(WLAN_UNIT, __LINE__);
 
     // The message is read through a copy; its type is taken as a plain
     // number, since the library may hand any value.
@@ -372,6 +358,7 @@ void sta_evt_proc(sta_module_msg *sta_msg, void *privdata)
                offsetof(rrm_sta_info, type),
            sizeof type);
     const rrm_sta_info &info = m.info;
+    status_sta_lib(type);
 
     char iface[sizeof info.iface + 1];
     bounded_copy(iface, info.iface);

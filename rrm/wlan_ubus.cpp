@@ -11,8 +11,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "common_log.h"
 #include "hvkit.h"
 #include "wlan.h"
@@ -124,6 +122,8 @@ void reconnect(int, short, void *)
     ctx->connection_lost = note_connection_lost;
     memset(&wifi_listener, 0, sizeof wifi_listener);
     ubus_event_register();
+    status_object_add(ctx);
+    status_count(COUNT_BUS_RECONNECT);
     watch_bus_socket();
     wlan_log("ubus connection restored, events registered again");
 }
@@ -141,6 +141,7 @@ bool event_record(struct blob_attr *attr, hvUMAC_event_msg_t *out)
 {
     const size_t len = blobmsg_data_len(attr);
     if (len < sizeof *out) {
+        status_drop(DROP_TOO_SHORT);
         printf("in %s, event record of %zu bytes is too short, dropped\n", kHandler, len);
         return false;
     }
@@ -168,11 +169,12 @@ void station_authorized(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s, invalid interface name\n", kHandler);
         return;
     }
     if (hvkit_get_current_model_slotnum() < radioIndex)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     oxwlan_req_data oxwlan_req;
     memset(&oxwlan_req, 0, sizeof oxwlan_req);
     oxwlan_event_convert(&emsg, STAINFO_AUTHORIZED_CMD, &oxwlan_req);
@@ -188,6 +190,7 @@ void station_ip(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s,ifi_name is NULL !!!", kHandler);
         fflush(stdout);
         return;
@@ -207,12 +210,6 @@ void station_ip(struct blob_attr *attr)
     free(block);
 }
 
-template <typename T>
-void store_member(T &member, T value)
-{
-    std::atomic_ref<T>(member).store(value, std::memory_order_relaxed);
-}
-
 void channel_changed(struct blob_attr *attr)
 {
     int radioIndex = 0;
@@ -222,22 +219,23 @@ void channel_changed(struct blob_attr *attr)
     if (!event_record(attr, &emsg))
         return;
     if (!event_interface(emsg, ifname, &radioIndex, &vapIndex)) {
+        status_drop(DROP_BAD_IFNAME);
         printf("in %s, ifi_name is NULL\n", kHandler);
         return;
     }
     // The radio must exist on the model and have a record.
     if (hvkit_get_current_model_slotnum() < radioIndex || radioIndex < 1)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     if (ch_stat == nullptr || radioIndex > slot_num)
-        return;
+        return status_drop(DROP_SLOT_OUT_OF_RANGE);
     capwapWlanStatis_t &slot = ch_stat[radioIndex - 1];
     const hvUMAC_nl_interface_info_t &vap = emsg.u.vap_info;
-    store_member<uint8_t>(slot.dcsChann, vap.channel);
-    store_member<int8_t>(slot.extOffset, vap.cw_extoffset);
-    store_member<uint8_t>(slot.vht_ch_freq, vap.vht_ch_freq);
-    store_member<uint8_t>(slot.vht_ch_freq2, vap.vht_ch_freq2);
-    store_member<int8_t>(slot.hvUmacBandId, vap.band_id);
-    store_member<uint32_t>(slot.ch_width, vap.ch_width);
+    ch_member_store<uint8_t>(slot.dcsChann, vap.channel);
+    ch_member_store<int8_t>(slot.extOffset, vap.cw_extoffset);
+    ch_member_store<uint8_t>(slot.vht_ch_freq, vap.vht_ch_freq);
+    ch_member_store<uint8_t>(slot.vht_ch_freq2, vap.vht_ch_freq2);
+    ch_member_store<int8_t>(slot.hvUmacBandId, vap.band_id);
+    ch_member_store<uint32_t>(slot.ch_width, vap.ch_width);
 }
 
 // Who may touch the bus: the bus library keeps process-wide state (one
@@ -336,6 +334,7 @@ int ubus_evt_attach(void *sub_info)
     }
     ctx->connection_lost = note_connection_lost;
     ubus_event_register();
+    status_object_add(ctx);
     bus_watcher = static_cast<struct event *>(static_cast<sub_info_t *>(sub_info)->ev);
     bus_loop = static_cast<struct event_base *>(static_cast<sub_info_t *>(sub_info)->event_base);
     watch_bus_socket();
@@ -386,6 +385,7 @@ void ubus_event_handle(struct ubus_context *ctx_, struct ubus_event_handler *ev,
         blobmsg_parse(wifimgr_notify_policy, __UBUS_NOTIFY_MAX, tb, blob_data(msg),
                       static_cast<unsigned int>(blob_len(msg)));
     printf("ubus event handler, method=%s\n", method != nullptr ? method : "");
+    status_wifi_event(method);
 
     if (tb[STAINFO_AUTHORIZED_CMD] != nullptr)
         station_authorized(tb[STAINFO_AUTHORIZED_CMD]);
@@ -395,26 +395,6 @@ void ubus_event_handle(struct ubus_context *ctx_, struct ubus_event_handler *ev,
         channel_changed(tb[INTERFACE_CHANNEL_CMD]);
     else if (tb[INTERFACE_SSID_CMD] != nullptr)
         sta_event_process(STA_INTERFACE_SSID, nullptr, nullptr, nullptr, BAND_ID_UNKNOWN);
-}
-
-int getInterfaceIdx(const char *if_name, int *radioIdx, int *wlanIdx)
-{
-    char work[17];
-    if (if_name == nullptr || if_name[0] == '\0')
-        return 0;
-    const size_t len = strnlen(if_name, sizeof work);
-    if (len == sizeof work)
-        return 0;
-    memcpy(work, if_name, len + 1);
-
-    char *save = nullptr;
-    if (strtok_r(work, "-", &save) == nullptr)
-        return 0;
-    const char *radio = strtok_r(nullptr, "-", &save);
-    const char *wlan = radio != nullptr ? strtok_r(nullptr, "-", &save) : nullptr;
-    if (radio == nullptr || wlan == nullptr)
-        return 0;
-    *radioIdx = atoi(radio);
-    *wlanIdx = atoi(wlan);
-    return 1;
+    else
+        status_drop(DROP_NO_RECORD);
 }

@@ -2,9 +2,11 @@
 # ThreadSanitizer stage of the test command. Builds the tree with
 # -fsanitize=thread in build-tsan/ and runs the tests where threads meet:
 # the bus and station-event library tests, the daemon's integration tests
-# and the end-to-end tests (those need root; they skip otherwise). Every
-# process writes its race reports to build-tsan/tsan/; any report, from a
-# test or from a daemon, tool or bus daemon it started, fails the stage.
+# (departures, bus events, publications and status requests at once, the
+# status counters bumped on both threads) and the end-to-end tests (those
+# need root; they skip otherwise). Every process writes its race reports to
+# build-tsan/tsan/; any report, from a test or from a daemon, tool or bus
+# daemon it started, fails the stage.
 set -eu
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}

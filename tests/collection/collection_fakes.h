@@ -23,12 +23,14 @@ inline const std::string kList11 = "wlanconfig wlan-1-1 list sta limited 2>/dev/
 inline const std::string kHeader = "ADDR AID CHAN TXRATE RXRATE RSSI MINRSSI MAXRSSI TX RX BANDCAP ACAPS MODE\n";
 
 // The shell: command text -> output. A command not on the list starts and
-// prints nothing; one listed in `unstartable` cannot be started.
+// prints nothing; one listed in `unstartable` cannot be started. With
+// `real` set, every command runs through /bin/sh instead (still noted).
 struct FakeShell {
     std::map<std::string, std::string> out;
     std::vector<std::string> unstartable;
     std::vector<std::string> ran;
     int open_streams = 0;
+    bool real = false;
 };
 
 // The status database: tables of keys (in creation order) with fields, and

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "wlan.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_parse.h"
 
 namespace {
@@ -31,7 +33,8 @@ void lines(const std::string &text, int radio)
         std::vector<char> a(buf), b(buf);
         hvd_apply_wlan_line(a.data(), &s, &err);
         hvd_apply_wds_line(b.data(), &s, &err);
-        hvd_ifname_ok(buf.data());
+        char word[kHvdWordMax];
+        wlan_ifname_word(word, sizeof word, buf.data(), nl % 2 == 0);
         hvd_mac_ok(buf.data());
         if (nl == std::string::npos)
             break;

@@ -4,10 +4,12 @@
 // departure announcements (on a real bus daemon, read by the event tool) out.
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,8 +85,8 @@ protected:
     staInfo_t s_;
     capwapWlanStatis_t r_;
     char iface_[17];
-    char *iwpriv_ = DOT11_ATH_IWPRIV;
-    std::string iwpriv_text_;
+    char *iwpriv_ = DOT11_ATH_IWPRIV, *wlanconfig_ = DOT11_ATH_WLANCONFIG, *hvsh_ = HVSH_CLI_BIN;
+    std::string iwpriv_text_, tool_;
     transcript::Left left_;  // what the last call left
 
     int call(const std::vector<std::string> &w)
@@ -112,6 +114,10 @@ protected:
         }
         for (const std::string &c : take_commands())
             left_.lines["$"].push_back(c);
+        if (!tool_.empty())  // each run of the tool, as it noted its arguments
+            for (const std::string &l : proc::lines(dir_ + "/args"))
+                left_.lines["tool"].push_back(l);
+        unlink((dir_ + "/args").c_str());
         for (const Words &c : db_.take()) {
             std::string line;
             for (const std::string &x : c)
@@ -156,6 +162,15 @@ protected:
                 enable_trace(true);
             else
                 EXPECT_NE(trace_text().find(rest.substr(1)), std::string::npos) << trace_text();
+        } else if (w[0] == "sh") {  // the tool that notes its arguments, through /bin/sh
+            tool_ = dir_ + "/tool";
+            std::ofstream(tool_) << "#!/bin/sh\nfor a; do printf '[%s]' \"$a\"; done >> " << dir_
+                                 << "/args\necho >> " << dir_ << "/args\nprintf '" << kHeader
+                                 << "aa:bb:cc:dd:ee:01 1 36 1M 2M 40 0 0 1 2 HE20 x 11ax\\n'\n";
+            ASSERT_EQ(0, chmod(tool_.c_str(), 0755));
+            DOT11_ATH_WLANCONFIG = DOT11_ATH_IWPRIV = HVSH_CLI_BIN = tool_.data();
+            setenv("T", tool_.c_str(), 1);
+            shell_.real = true;
         } else if (w[0] == "bus") {
             bus_ = std::make_unique<Bus>(dir_);
             ASSERT_TRUE(bus_->ready());
@@ -185,7 +200,7 @@ protected:
             EXPECT_EQ(figure(w[1]), std::stoll(w[2]));
         } else if (w[0] == "db") {
             EXPECT_EQ(db_.get(w[1], w[2], w[3]), w.size() > 4 ? w[4] : "");
-        } else if (w[0] == "$" || w[0] == ">") {
+        } else if (w[0] == "$" || w[0] == ">" || w[0] == "tool") {
             left_.expect(w[0], rest);
         } else {
             const int rc = call(transcript::words(head));
@@ -202,6 +217,9 @@ TEST_F(Drivers, Transcript)
             return step(line);
         left_.settle();  // a new case in a new world
         DOT11_ATH_IWPRIV = iwpriv_;
+        DOT11_ATH_WLANCONFIG = wlanconfig_;
+        HVSH_CLI_BIN = hvsh_;
+        tool_.clear();
         bus_.reset();
         if (!first) {
             TearDown();
@@ -216,6 +234,8 @@ TEST_F(Drivers, Transcript)
     });
     left_.settle();
     DOT11_ATH_IWPRIV = iwpriv_;
+    DOT11_ATH_WLANCONFIG = wlanconfig_;
+    HVSH_CLI_BIN = hvsh_;
     bus_.reset();
 }
 

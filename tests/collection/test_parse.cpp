@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "../common/transcript.h"
+#include "wlan.h"
+#include "wlan_hvd_cmd.h"
 #include "wlan_hvd_parse.h"
 
 namespace {
@@ -85,9 +87,11 @@ TEST(TextRules, Table)
             const size_t sp = in.find(' ');
             got = std::to_string(hvd_err_rate(static_cast<uint32_t>(std::stoul(in.substr(0, sp))),
                                               std::stof(in.substr(sp + 1))));
+        } else if (verb == "word" || verb == "dword") {
+            char word[64];
+            got = wlan_ifname_word(word, sizeof word, in.c_str(), verb == "dword") ? word : "(too long)";
         } else {
-            const std::map<std::string, bool (*)(const char *)> ok = {
-                {"ifname", hvd_ifname_ok}, {"mac", hvd_mac_ok}, {"tool", hvd_tool_ok}};
+            const std::map<std::string, bool (*)(const char *)> ok = {{"mac", hvd_mac_ok}, {"tool", hvd_tool_ok}};
             got = ok.at(verb)(in == "NULL" ? nullptr : in.c_str()) ? "1" : "0";
         }
         EXPECT_EQ(got, want);

@@ -47,6 +47,7 @@ void DaemonTest::SetUp()
     snprintf(wtp_mac_str, sizeof wtp_mac_str, "%s", kApMac);
     CAPWAP_MODEL_SLOT_NUM = const_cast<char *>("1");
     trace_seen_ = 0;
+    module = status_count_db_failures(parser_open("dbcmd"));  // refused commands counted
 
     // The tables start-up makes.
     for (const std::string *t : {&wlan_table_, &sta_table_, &mesh_table_})

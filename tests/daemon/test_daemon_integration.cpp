@@ -1,8 +1,8 @@
 // The daemon binary end to end, with the bus daemon (which also carries the
 // station-event service), the bus tool and the station-event tools: events
 // go in through the tools, and the status database, the common log, the
-// daemon's standard output and the station-IP message published on the bus
-// are checked.
+// daemon's standard output, the station-IP message published on the bus and
+// the daemon's status reply are checked.
 //
 // The daemon connects to the bus at its fixed default socket, so the test
 // runs in a private mount namespace with its own /run (needs root; skipped
@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "../common/proc.h"
 #include "../common/dbcmd.h"
@@ -108,6 +109,21 @@ protected:
             << slurp(dir_ + "/send.out");
     }
 
+    // The daemon's status reply as the bus tool prints it, and one number
+    // of it by its key (the first key of that name).
+    std::string status()
+    {
+        EXPECT_EQ(0, run({env_or_empty("SIM_UBUS"), "-s", kBusSocket, "-t", "10", "call", "wlan_module", "status"},
+                         dir_ + "/status.out"))
+            << slurp(dir_ + "/status.out.err");
+        return slurp(dir_ + "/status.out");
+    }
+    static long long number(const std::string &reply, const std::string &key)
+    {
+        const size_t at = reply.find("\"" + key + "\": ");
+        return at == std::string::npos ? -1 : std::stoll(reply.substr(at + key.size() + 4));
+    }
+
     std::string out() { return slurp(dir_ + "/rrm.out"); }
     std::string common_log() { return slurp(dir_ + "/log/WLAN_MODULE_DB_LOG"); }
 
@@ -125,9 +141,10 @@ hvUMAC_event_msg_t station_record(const unsigned char (&mac)[6])
     return rec;
 }
 
-// Start-up, then the bus daemon going away and coming back: events sent
-// after its return are recorded. (Each event road is played end to end by
-// the simulated access point's cases.)
+// Start-up, then the bus daemon going away and coming back: the status
+// object is there again and events sent after its return are recorded.
+// (Each event road is played end to end by the simulated access point's
+// cases.)
 TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
 {
     start_bus();
@@ -148,6 +165,9 @@ TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
     EXPECT_EQ("dbctl -a WLAN-" + mac + "\ndbctl -a STA_STATISTIC-" + mac + "\ndbctl -a MESH_STA_STATISTIC-" + mac +
                   "\ndbctl -t WLAN-" + mac + " -i SLOT-0\ndbctl -t WLAN-" + mac + " -i SLOT-1\n",
               startup);
+    std::string reply = status();
+    EXPECT_NE(std::string::npos, reply.find("\t\"ap_mac\": \"00:11:22:33:44:55\",\n\t\"slots\": 2,\n")) << reply;
+    EXPECT_EQ(0, number(reply, "bus_reconnects")) << reply;
     kill(pids_.front(), SIGKILL);
     waitpid(pids_.front(), nullptr, 0);
     pids_.erase(pids_.begin());
@@ -169,6 +189,9 @@ TEST_F(DaemonRun, StartsAndSurvivesBusLoss)
         return dbcmd({"-t", std::string("STA_STATISTIC-") + kApMac, "-k", "02:00:00:00:00:2b", "-g", "VID"}) == "9";
     }))
         << out();
+    reply = status();
+    EXPECT_EQ((std::tuple{1LL, 1LL}), (std::tuple{number(reply, "bus_reconnects"), number(reply, "sta_authorized")}))
+        << reply;
 }
 
 // The bus library takes SIGTERM over on connect; the daemon and the
@@ -189,9 +212,10 @@ TEST_F(DaemonRun, SigtermEndsTheDaemonAndTheMonitor)
 }
 
 // Departures from back-to-back collection passes (every pause ends at once,
-// and the driver lists no station), bus events and the station-library
-// publications they cause, all at the same time: everything arrives. A
-// race-detector build reports any race between the threads doing it.
+// and the driver lists no station), bus events, the station-library
+// publications they cause and status requests, all at the same time:
+// everything arrives and is counted. A race-detector build reports any race
+// between the threads doing it.
 TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
 {
     // The pause shim is preloaded into the daemon: a statically linked build
@@ -225,6 +249,7 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
         rec.u.sta_info.ipaddr = htonl(0x0a000000u + static_cast<uint32_t>(i));
         send_record("sta_ip", rec);
         send_record("channel_changed", rec);
+        status();
     }
     auto count = [](const std::string &text, const std::string &what) {
         int n = 0;
@@ -244,6 +269,13 @@ TEST_F(DaemonRun, DeparturesEventsAndPublicationsTogether)
         }
         return count(slurp(dir_ + "/leave.out"), "\"sta_leave\"") >= kStations;
     })) << slurp(dir_ + "/leave.out");
+    const std::string reply = status();
+    EXPECT_EQ((std::tuple{kStations, kStations, kStations}),
+              (std::tuple{number(reply, "assoc"), number(reply, "sta_ip"), number(reply, "channel_changed")}))
+        << reply;
+    EXPECT_TRUE(number(reply, "departures") >= kStations && number(reply, "done") >= 1 &&
+                number(reply, "last_start") > 0)
+        << reply;
     EXPECT_EQ(0, waitpid(rrm, nullptr, WNOHANG)) << out();
 }
 

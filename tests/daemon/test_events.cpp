@@ -1,13 +1,14 @@
 // The recorder (sta_event_process), the station-library callback
 // (sta_evt_proc), the bus intake (ubus_event_handle) and the kernel channel's
 // read callback (wlan_action_hvd) played from a transcript, events.txt: each input and the
-// database commands, shell commands, common-log lines, printed lines and
-// records it leaves behind.
+// database commands, shell commands, common-log lines, printed lines,
+// records and status counters it leaves behind; and the status reply's shape.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <string.h>
 
 #include <map>
+#include <tuple>
 
 #include "../common/dbcmd.h"
 #include "../common/transcript.h"
@@ -41,6 +42,43 @@ const std::map<std::string, int> kNames = {
     {"offline", NETOPEER_OFFLINE}, {"claim", NETOPEER_CLAIM}, {"declaim", NETOPEER_DECLAIM},
     {"2g", BAND_ID_2G}, {"5g", BAND_ID_5G}, {"6g", BAND_ID_6G}, {"unknown", BAND_ID_UNKNOWN}};
 
+// The status reply walked: each number by its path ("dropped.too_short"),
+// and its shape, each key with its blobmsg type and tables in braces.
+void walk(struct blob_attr *table, const std::string &prefix, std::map<std::string, long long> &numbers,
+          std::string &shape)
+{
+    struct blob_attr *a;
+    size_t rem;
+    blobmsg_for_each_attr(a, table, rem) {
+        const std::string name = blobmsg_name(a);
+        shape += (shape.empty() || shape.back() == '{' ? "" : " ") + name + ":" + std::to_string(blobmsg_type(a));
+        if (blobmsg_type(a) == BLOBMSG_TYPE_TABLE) {
+            shape += "{";
+            walk(a, prefix + name + ".", numbers, shape);
+            shape += "}";
+        } else if (blobmsg_type(a) != BLOBMSG_TYPE_STRING) {
+            const int t = blobmsg_type(a);
+            numbers[prefix + name] = t == BLOBMSG_TYPE_INT64   ? static_cast<long long>(blobmsg_get_u64(a))
+                                     : t == BLOBMSG_TYPE_INT32 ? blobmsg_get_u32(a)
+                                                               : blobmsg_get_u8(a);
+        }
+    }
+}
+
+std::map<std::string, long long> status_numbers(std::string *shape = nullptr)
+{
+    struct blob_buf b = {};
+    blob_buf_init(&b, 0);
+    status_fill(&b);
+    std::map<std::string, long long> numbers;
+    std::string s;
+    walk(b.head, "", numbers, s);
+    blob_buf_free(&b);
+    if (shape != nullptr)
+        *shape = s;
+    return numbers;
+}
+
 long number_of(const std::string &w)
 {
     auto it = kNames.find(w);
@@ -54,6 +92,7 @@ protected:
     std::string slots_ = "1";
     size_t log_seen_ = 0;
     bool quiet_ = false;  // every input must leave no command and no log line
+    std::map<std::string, long long> status_at_start_;  // the counters when the case began
 
     std::string field(const std::string &name, const std::string &fallback = "0")
     {
@@ -247,6 +286,9 @@ protected:
                       std::to_string(c.dcsChann) + " " + std::to_string(c.extOffset) + " " + std::to_string(c.vht_ch_freq) +
                           " " + std::to_string(c.vht_ch_freq2) + " " + std::to_string(c.hvUmacBandId) + " " +
                           std::to_string(c.ch_width));
+        } else if (w[0] == "status") {  // a counter's growth since the case began
+            ASSERT_EQ(1u, status_at_start_.count(w[1])) << w[1];
+            EXPECT_EQ(std::stoll(w[2]), status_numbers()[w[1]] - status_at_start_[w[1]]) << w[1];
         } else if (w[0] == "published") {
             EXPECT_EQ(std::stoul(w[1]), fake_sta::published.size());
         } else if (w[0] == ">" || w[0] == "$" || w[0] == "out" || w[0] == "log") {
@@ -271,10 +313,29 @@ TEST_F(Events, Transcript)
                          }
                          first = false;
                          quiet_ = false;
+                         status_at_start_ = status_numbers();
                          fields_.clear();
                          slots_ = "1";
                      });
     left_.settle();
+}
+
+// Every member of the reply, in order, with its type (3 string, 4 INT64, 5
+// INT32, 7 bool, 2 table); the start-up values among them.
+TEST_F(Events, StatusReplyShape)
+{
+    slot_num = 2;
+    status_started();
+    std::string shape;
+    std::map<std::string, long long> n = status_numbers(&shape);
+    EXPECT_EQ("version:3 ap_mac:3 slots:5 start_time:4 uptime:4 netlink:7 sta_lib:2{assoc:4 disassoc:4 ip:4 "
+              "online:4 offline:4 claim:4 declaim:4 other:4} wifi_events:2{sta_authorized:4 sta_ip:4 "
+              "channel_changed:4 ssid:4 other:4} dropped:2{too_short:4 bad_ifname:4 unknown_ifname:4 "
+              "slot_out_of_range:4 no_record:4 bad_address:4 malformed:4} stations:2{written:4 removed:4 "
+              "roams:4} pass:2{done:4 last_start:4 last_duration_ms:4 last_stations:4} departures:4 "
+              "db_failures:4 bus_reconnects:4",
+              shape);
+    EXPECT_EQ((std::tuple{2LL, kNow, 0LL, 0LL}), (std::tuple{n["slots"], n["start_time"], n["uptime"], n["netlink"]}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Fuzz target: the bytes a daemon might send, read by the client library,
-// first as the answers to a request and then by the read callback.
+// first as the answers to a request and then by the read callback, which
+// hands events to a handler and method calls to an object (6210aced).
 
 #include <libubus.h>
 
@@ -22,6 +23,20 @@ void on_event(struct ubus_context *, struct ubus_event_handler *, const char *ty
 	if (blobmsg_parse(pol, 2, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) == 0)
 		sink = sink + (tb[0] ? blobmsg_data_len(tb[0]) : 0) + (tb[1] ? strlen(blobmsg_get_string(tb[1])) : 0);
 	(void)sink;
+}
+
+int on_call(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
+	    struct blob_attr *msg)
+{
+	static const struct blobmsg_policy pol = {"name", BLOBMSG_TYPE_STRING};
+	struct blob_attr *name;
+	blobmsg_parse(&pol, 1, &name, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
+	if (name && blobmsg_get_string(name)[0] == 'd') {
+		static struct ubus_request_data later;
+		ubus_defer_request(ctx, req, &later);
+		ubus_complete_deferred_request(ctx, &later, 0);
+	}
+	return ubus_send_reply(ctx, req, msg);
 }
 
 void on_monitor(struct ubus_context *, uint32_t, struct blob_attr *msg)
@@ -55,6 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	h.cb = on_event;
 	ubus_client_attach_handler(ctx, &h, 0x91ac7294);
 	ctx->monitor_cb = on_monitor;
+	static const struct ubus_method methods[] = {UBUS_METHOD_NOARG("get", on_call)};
+	static struct ubus_object obj;
+	obj = {};
+	obj.methods = methods;
+	obj.n_methods = 1;
+	ubus_client_attach_object(ctx, &obj, 0x6210aced);
 
 	struct blob_buf b = {};
 	blob_buf_init(&b, 0);

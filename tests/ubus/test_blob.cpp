@@ -81,6 +81,23 @@ TEST(BlobParse, PolicySelectsByNameAndTypeAndRefusesMalformedLists)
 	});
 }
 
+TEST(BlobParse, ArrayPolicySkipsOtherTypesUnchecked)
+{
+	// A malformed INT8 (2 bytes), then "x", then 7: the INT8 is not the
+	// first entry's type, so it is passed over before any check.
+	static const struct blobmsg_policy pol[2] = {{nullptr, BLOBMSG_TYPE_STRING}, {nullptr, BLOBMSG_TYPE_INT32}};
+	Bytes in = hex("87 00 00 0a 00 00 00 00 01 02 00 00 83 00 00 0a 00 00 00 00 78 00 00 00"
+		       "85 00 00 0c 00 00 00 00 00 00 00 07");
+	struct blob_attr *tb[2];
+	ASSERT_EQ(blobmsg_parse_array(pol, 2, tb, in.data(), static_cast<unsigned>(in.size())), 0);
+	ASSERT_TRUE(tb[0] && tb[1]);
+	EXPECT_STREQ(blobmsg_get_string(tb[0]), "x");
+	EXPECT_EQ(blobmsg_get_u32(tb[1]), 7u);
+	// A malformed attribute of the awaited type fails the parse.
+	in[27] = 0x0a;
+	EXPECT_EQ(blobmsg_parse_array(pol + 1, 1, tb, in.data() + 24, 12), -1);
+}
+
 TEST(BlobParse, UntrustedEnvelopeChecksTypesAndBounds)
 {
 	const struct blob_attr_info info[4] = {{BLOB_ATTR_UNSPEC, 0, 0, nullptr}, {BLOB_ATTR_INT32, 0, 0, nullptr},

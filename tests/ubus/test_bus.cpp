@@ -1,6 +1,7 @@
 // The bus daemon's protocol handling, driven in-process: the captured
 // exchanges byte for byte, pattern matching, permissions, refused requests,
-// split input and the bound of a queue nobody reads.
+// objects, types, lookups and relayed calls, split input and the bound of a
+// queue nobody reads.
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,16 @@ std::string be(uint32_t v)
 	return to_hex({uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
 }
 
-// The captured texts name the listener's object 91ac7294; ours differ.
-std::string with_obj(std::string text, uint32_t obj)
+// The captured texts name their own ids (the listener's object 91ac7294,
+// the demo object 6210aced, its type 2db7a113, the caller a8cbfc2a); ours
+// differ.
+std::string with_obj(std::string text, uint32_t obj, uint32_t type = 0, uint32_t caller = 0)
 {
-	for (size_t at; (at = text.find("91 ac 72 94")) != std::string::npos;)
-		text.replace(at, 11, be(obj));
+	const std::pair<const char *, uint32_t> ids[] = {
+		{"91 ac 72 94", obj}, {"62 10 ac ed", obj}, {"2d b7 a1 13", type}, {"a8 cb fc 2a", caller}};
+	for (const auto &[from, to] : ids)
+		for (size_t at; (at = text.find(from)) != std::string::npos;)
+			text.replace(at, 11, be(to));
 	return text;
 }
 
@@ -77,23 +83,60 @@ protected:
 		return s;
 	}
 	static int status_of(const Bytes &m) { return m.size() < 20 || m[1] != UBUS_MSG_STATUS ? -1 : m[19]; }
+	// A message whose envelope `fill` writes.
+	static Bytes msg(uint8_t type, uint16_t seq, uint32_t peer, const std::function<void(struct blob_buf *)> &fill)
+	{
+		Buf b;
+		fill(&b.b);
+		Bytes m = {0, type, uint8_t(seq >> 8), uint8_t(seq)};
+		m.resize(8 + blob_raw_len(b.b.head));
+		for (int i = 0; i < 4; i++)
+			m[4 + i] = uint8_t(peer >> (24 - 8 * i));
+		memcpy(m.data() + 8, b.b.head, m.size() - 8);
+		return m;
+	}
 	// An INVOKE of `method` (none when null) on object `obj`; `data` fills DATA.
 	static Bytes invoke(uint16_t seq, uint32_t obj, const char *method,
 			    const std::function<void(struct blob_buf *)> &data = nullptr)
 	{
-		Buf b;
-		blob_put_int32(&b.b, UBUS_ATTR_OBJID, obj);
-		if (method)
-			blob_put_string(&b.b, UBUS_ATTR_METHOD, method);
-		if (data) {
-			void *d = blob_nest_start(&b.b, UBUS_ATTR_DATA);
-			data(&b.b);
-			blob_nest_end(&b.b, d);
-		}
-		Bytes m = {0, UBUS_MSG_INVOKE, uint8_t(seq >> 8), uint8_t(seq), 0, 0, 0, 1};
-		m.resize(8 + blob_raw_len(b.b.head));
-		memcpy(m.data() + 8, b.b.head, m.size() - 8);
-		return m;
+		return msg(UBUS_MSG_INVOKE, seq, 1, [&](struct blob_buf *b) {
+			blob_put_int32(b, UBUS_ATTR_OBJID, obj);
+			if (method)
+				blob_put_string(b, UBUS_ATTR_METHOD, method);
+			if (data) {
+				void *d = blob_nest_start(b, UBUS_ATTR_DATA);
+				data(b);
+				blob_nest_end(b, d);
+			}
+		});
+	}
+	// ADD_OBJECT of `path` (none when empty) with a one-method signature,
+	// or with type id `type` when it is not 0.
+	std::vector<Bytes> add_named(uint32_t c, const std::string &path, uint32_t type = 0)
+	{
+		return feed(c, msg(UBUS_MSG_ADD_OBJECT, 4, 0, [&](struct blob_buf *b) {
+			if (!path.empty())
+				blob_put_string(b, UBUS_ATTR_OBJPATH, path.c_str());
+			if (type) {
+				blob_put_int32(b, UBUS_ATTR_OBJTYPE, type);
+				return;
+			}
+			void *sig = blob_nest_start(b, UBUS_ATTR_SIGNATURE);
+			blobmsg_close_table(b, blobmsg_open_table(b, "m"));
+			blob_nest_end(b, sig);
+		}));
+	}
+	// The paths a LOOKUP lists (with status), as "a b = 0".
+	std::string listed(uint32_t c, const char *path)
+	{
+		std::string out;
+		for (const Bytes &m : feed(c, msg(UBUS_MSG_LOOKUP, 5, 0, [&](struct blob_buf *b) {
+			     if (path)
+				     blob_put_string(b, UBUS_ATTR_OBJPATH, path);
+		     })))
+			out += m[1] == UBUS_MSG_DATA ? std::string(reinterpret_cast<const char *>(&m[16])) + " "
+						     : "= " + std::to_string(status_of(m));
+		return out;
 	}
 	static Bytes send_msg(const char *name)
 	{
@@ -289,6 +332,86 @@ TEST_F(BusTest, InputByteByByteAndTheBoundOfAnUnreadQueue)
 	EXPECT_LE(bus.client(good)->tx_bytes, ubusd::kMaxQueued);
 	EXPECT_GT(bus.client(good)->dropped, 0u);
 	EXPECT_FALSE(logs.empty());
+}
+
+TEST_F(BusTest, CapturedObjectExchangesByteForByte)
+{
+	const uint32_t owner = client(), caller = client();
+	auto r = feed(owner, hex(captured("ADD_DEMO")));
+	ASSERT_EQ(r.size(), 2u);
+	ASSERT_EQ(r[0].size(), 28u);
+	const uint32_t obj = u32_at(r[0], 16), type = u32_at(r[0], 24);
+	auto ids = [&](const char *name) { return hex(with_obj(captured(name), obj, type, caller)); };
+	auto ok = [](int seq) { return hex("00 01 00 0" + std::to_string(seq) + " 00 00 00 00" + kOk.substr(12)); };
+	EXPECT_EQ(lines(r), lines({ids("ADDED_DEMO"), ok(1)}));
+	EXPECT_EQ(lines(feed(caller, hex(captured("LOOKUP_DEMO")))), lines({ids("LISTED_DEMO"), ok(1)}));
+
+	// The call goes to the owner with the caller's seq and id; the daemon
+	// itself says nothing. The answers come back with the object as peer.
+	EXPECT_TRUE(feed(caller, ids("CALL_DEMO")).empty());
+	EXPECT_EQ(lines(take(owner)), lines({ids("FORWARDED_DEMO")}));
+	EXPECT_TRUE(feed(owner, ids("REPLY_DATA")).empty());
+	EXPECT_TRUE(feed(owner, ids("REPLY_STATUS")).empty());
+	Bytes data = ids("REPLY_DATA"), st = ids("REPLY_STATUS");
+	for (Bytes *m : {&data, &st}) // the caller's id as peer gives way to the object's
+		std::copy(st.end() - 4, st.end(), m->begin() + 4);
+	EXPECT_EQ(lines(take(caller)), lines({data, st}));
+
+	EXPECT_EQ(lines(feed(owner, ids("REMOVE_DEMO"))), lines({ids("REMOVED_DEMO"), ok(2)}));
+	EXPECT_EQ(bus.type_count(), 0u);
+}
+
+TEST_F(BusTest, TypesPathsLookupsAndObjectEvents)
+{
+	const uint32_t a = client(), b = client();
+	const uint32_t la = add_object(a);
+	ASSERT_EQ(reg(a, la, "ubus.object.*"), 0);
+
+	// The adder hears its own object's event before its answer.
+	auto r = add_named(a, "b.x");
+	ASSERT_EQ(r.size(), 3u);
+	EXPECT_EQ(r[0][1], UBUS_MSG_INVOKE);
+	EXPECT_EQ(r[1].size(), 28u) << "DATA with the new type";
+	const uint32_t first = u32_at(r[1], 16), type = u32_at(r[1], 24);
+	// A known type is reused (no type in the answer); the path "b.x" is taken.
+	for (const char *path : {"a", "a.b", "ab"})
+		EXPECT_EQ(add_named(b, path, type).front().size(), 20u) << path;
+	r = add_named(b, "b.x");
+	ASSERT_EQ(r.size(), 1u);
+	EXPECT_EQ(status_of(r[0]), UBUS_STATUS_INVALID_ARGUMENT);
+	EXPECT_EQ(add_named(b, "a.u", 12345).size(), 2u) << "unknown type: added, without type";
+	EXPECT_EQ(add_named(b, "").size(), 2u) << "no path";
+	take(a);
+
+	transcript::play("ubus/lookups.txt", {}, [&](const std::string &line) {
+		const std::string path = transcript::words(line)[0];
+		EXPECT_EQ(listed(b, path == "-" ? nullptr : path.c_str()), line.substr(line.find('|') + 2)) << line;
+	});
+
+	// Removing: the type is named only with its last object; the removal
+	// event comes between DATA and STATUS.
+	r = feed(a, hex("00 07 00 03 00 00 00 00 00 00 00 0c 03 00 00 08 " + be(first)));
+	ASSERT_EQ(r.size(), 3u);
+	EXPECT_EQ(r[0].size(), 20u);
+	EXPECT_EQ(r[1][1], UBUS_MSG_INVOKE);
+	EXPECT_EQ(status_of(r[2]), 0);
+	EXPECT_EQ(bus.type_count(), 2u) << "the shared one and the path-less object's";
+
+	// A relay needs the object of the sender and a live peer; else silence.
+	EXPECT_TRUE(feed(b, hex("00 01 00 01" + be(b) + " 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08" + be(la))).empty());
+	EXPECT_TRUE(take(b).empty());
+
+	// The owner goes: its named objects are announced newest first.
+	bus.remove_client(b);
+	std::string paths;
+	for (Bytes &m : take(a)) { // an event's path is the message's last text
+		std::string t(m.begin(), m.begin() + m.size() - (m.back() ? 0 : 1));
+		t.erase(t.find_last_not_of('\0') + 1);
+		paths += t.substr(t.rfind('\0') + 1) + " ";
+	}
+	EXPECT_EQ(paths, "a.u ab a.b a ");
+	EXPECT_EQ(bus.type_count(), 0u);
+	EXPECT_EQ(bus.object_count(), 1u);
 }
 
 } // namespace

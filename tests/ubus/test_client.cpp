@@ -2,7 +2,9 @@
 // byte for byte, deliveries ahead of an answer, bad messages, the lost
 // connection), then with the bus daemon and the tool as processes on a
 // private socket: listeners and patterns, a raw 640-byte record, clients
-// that misbehave, and the daemon going away under a client.
+// that misbehave, the daemon going away under a client, objects called by
+// the tool and the library, time-outs, an owner that goes away mid-call and
+// a reconnect after the daemon restarts.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include <poll.h>
@@ -232,6 +235,45 @@ TEST_F(ClientTest, ConnectRefusesBadGreetings)
 
 using namespace proc;
 
+// The object "test" the system tests call; see tool.txt.
+const struct blobmsg_policy echo_policy[] = {{"id", BLOBMSG_TYPE_INT32}, {"msg", BLOBMSG_TYPE_STRING}};
+const struct blobmsg_policy empty_policy[] = {
+	{"b", BLOBMSG_TYPE_BOOL}, {"t", BLOBMSG_TYPE_TABLE}, {"a", BLOBMSG_TYPE_ARRAY}, {"d", BLOBMSG_TYPE_DOUBLE}};
+int g_calls = 0;
+
+int on_call(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *method,
+	    struct blob_attr *msg)
+{
+	g_calls++;
+	Buf b;
+	static struct ubus_request_data kept;
+	if (!strcmp(method, "later") || !strcmp(method, "slow")) {
+		ubus_defer_request(ctx, req, &kept);
+		blobmsg_add_u8(&b.b, "late", 1);
+		if (method[0] == 'l' && ubus_send_reply(ctx, &kept, b.b.head) == 0)
+			ubus_complete_deferred_request(ctx, &kept, 0);
+		return UBUS_STATUS_UNKNOWN_ERROR; // ignored once deferred
+	}
+	if (!strcmp(method, "fail"))
+		blobmsg_add_string(&b.b, "partial", "yes");
+	ubus_send_reply(ctx, req, strcmp(method, "echo") ? b.b.head : msg);
+	return !strcmp(method, "fail") ? UBUS_STATUS_PERMISSION_DENIED : 0;
+}
+
+const struct ubus_method test_methods[] = {
+	UBUS_METHOD("echo", on_call, echo_policy), UBUS_METHOD_NOARG("fail", on_call),
+	UBUS_METHOD("empty", on_call, empty_policy), UBUS_METHOD_NOARG("later", on_call),
+	UBUS_METHOD_NOARG("slow", on_call)};
+struct ubus_object_type test_type = UBUS_OBJECT_TYPE("test", test_methods);
+
+// A type id is the bus's: one left from an earlier bus daemon would make
+// an untyped, unlisted object, so it is dropped.
+struct ubus_object test_object()
+{
+	test_type.id = 0;
+	return {{}, "test", 0, nullptr, &test_type, nullptr, false, test_methods, int(ARRAY_SIZE(test_methods))};
+}
+
 class SystemTest : public ClientTest {
 protected:
 	void SetUp() override
@@ -258,10 +300,20 @@ protected:
 		argv.insert(argv.end(), args.begin(), args.end());
 		return spawn(argv, out, dir.file("tool.err"));
 	}
-	// The tool run to its end: the exit status; its stderr and stdout kept in `err` and `out`.
-	int tool(const std::vector<std::string> &args)
+	// The tool run to its end, the owner `served` meanwhile: the exit
+	// status; its stderr and stdout kept in `err` and `out`.
+	int tool(const std::vector<std::string> &args, const Ctx *served = nullptr)
 	{
-		const int rc = wait_exit(tool_bg(args, dir.file("tool.out")));
+		const pid_t pid = tool_bg(args, dir.file("tool.out"));
+		int rc = -2, st = 0;
+		proc::wait_for([&] {
+			if (served)
+				pump(*served, 10);
+			if (waitpid(pid, &st, WNOHANG) != pid)
+				return false;
+			rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+			return true;
+		}, 40000);
 		err = slurp(dir.file("tool.err"));
 		out = slurp(dir.file("tool.out"));
 		return rc;
@@ -343,13 +395,16 @@ TEST_F(SystemTest, MisbehavingClientsAreDroppedAndHarmNoOne)
 		EXPECT_TRUE(!UBUSD_OURS || log.find(why) != std::string::npos) << log;
 }
 
-TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
+TEST_F(SystemTest, DaemonRestartUnderAConnectedClientAndReconnect)
 {
 	Ctx a = connect(sock);
 	ASSERT_TRUE(a);
 	a->connection_lost = on_lost;
 	Listener la;
 	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "x"), 0);
+	struct ubus_object test = test_object();
+	ASSERT_EQ(ubus_add_object(a.get(), &test), 0);
+	const uint32_t before = test.id;
 
 	stop_daemon();
 	serve_once(a);
@@ -367,6 +422,23 @@ TEST_F(SystemTest, DaemonRestartUnderAConnectedClient)
 	EXPECT_FALSE(connect(sock));
 	EXPECT_EQ(tool({"send", "x"}), 255);
 	EXPECT_EQ(err, "Failed to connect to ubus\n");
+
+	// Back: the object returns under a new id (a waiter sees it come); the
+	// event registrations are the application's to renew.
+	ASSERT_TRUE(start_daemon());
+	const pid_t waiter = tool_bg({"-t", "10", "wait_for", "test"}, dir.file("wait.out"));
+	usleep(300000);
+	ASSERT_EQ(ubus_reconnect(a.get(), sock.c_str()), 0);
+	EXPECT_EQ(wait_exit(waiter), 0);
+	EXPECT_NE(test.id, before);
+	EXPECT_EQ(tool({"call", "test", "empty"}, &a), 0) << err;
+	EXPECT_EQ(tool({"send", "x"}, &a), 0);
+	pump(a, 100);
+	EXPECT_TRUE(la.names.empty());
+	ASSERT_EQ(ubus_register_event_handler(a.get(), &la.h, "x"), 0);
+	EXPECT_EQ(tool({"send", "x"}, &a), 0);
+	pump(a, 100);
+	EXPECT_EQ(la.names, std::vector<std::string>{"x"});
 }
 
 // A handler that answers on its own connection from inside the callback.
@@ -430,15 +502,24 @@ TEST_F(SystemTest, MonitorShowsTrafficInBothDirections)
 			 [&](const std::string &want) { EXPECT_NE(out.find(transcript::unescape(want)), std::string::npos) << out; });
 }
 
-TEST_F(SystemTest, ToolExitCodesAndMessages)
+TEST_F(SystemTest, ToolExitCodesMessagesAndOutput)
 {
-	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}}, [&](const std::string &line) {
-		const size_t bar = line.find(" | "), bar2 = line.find(" |", bar + 3);
-		const std::vector<std::string> args = transcript::words(line.substr(bar + 3, bar2 - bar - 3));
-		const std::string err_start = transcript::unescape(line.substr(std::min(line.size(), bar2 + 3)));
-		EXPECT_EQ(tool(args), std::stoi(line));
-		EXPECT_EQ(err.substr(0, err_start.size()), err_start);
-		EXPECT_EQ(out, "");
+	Ctx owner = connect(sock);
+	ASSERT_TRUE(owner);
+	struct ubus_object test = test_object();
+	ASSERT_EQ(ubus_add_object(owner.get(), &test), 0);
+	char id[16];
+	snprintf(id, sizeof(id), "%08x", test.id);
+	transcript::play("ubus/tool.txt", {{"MISSING", dir.file("missing")}, {"OBJ", id}}, [&](const std::string &line) {
+		std::vector<std::string> f(4);
+		std::istringstream fields(line);
+		for (std::string &x : f) {
+			std::getline(fields, x, '|');
+			x.erase(0, x.find_first_not_of(' ')).erase(x.find_last_not_of(' ') + 1);
+		}
+		EXPECT_EQ(tool(transcript::words(f[1]), &owner), std::stoi(f[0])) << line;
+		EXPECT_EQ(err.substr(0, transcript::unescape(f[2]).size()), transcript::unescape(f[2])) << line;
+		EXPECT_EQ(out, transcript::unescape(f[3])) << line;
 	});
 
 	// SIGTERM ends a listener with status 0.
@@ -446,6 +527,43 @@ TEST_F(SystemTest, ToolExitCodesAndMessages)
 	settle(dir.file("l.out"), "a");
 	kill(lp, SIGTERM);
 	EXPECT_EQ(wait_exit(lp), 0);
+}
+
+// Calls from the library: a call nobody serves times out, and its late
+// answer is dropped by the next call; so does a call to the caller's own object.
+void count_reply(struct ubus_request *req, int, struct blob_attr *)
+{
+	++*static_cast<int *>(req->priv);
+}
+
+TEST_F(SystemTest, LibraryCallsTimeOutAndDropLateReplies)
+{
+	Ctx owner = connect(sock), caller = connect(sock);
+	ASSERT_TRUE(owner && caller);
+	struct ubus_object test = test_object();
+	ASSERT_EQ(ubus_add_object(owner.get(), &test), 0);
+	uint32_t id = 0;
+	ASSERT_EQ(ubus_lookup_id(caller.get(), "test", &id), 0);
+	EXPECT_EQ(id, test.id);
+	int replies = 0, calls = g_calls;
+	Buf args;
+	EXPECT_EQ(ubus_invoke(caller.get(), id, "echo", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	pump(owner, 300); // answers now, too late
+	EXPECT_EQ(g_calls, calls + 1);
+	EXPECT_EQ(ubus_invoke(caller.get(), id, "fail", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(replies, 0);
+	EXPECT_EQ(ubus_invoke(owner.get(), id, "echo", args.b.head, count_reply, &replies, 200), UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(g_calls, calls + 3) << "the queued calls (\"fail\", its own) are served once it gave up";
+
+	// The owner goes away in the middle of a call: the caller hears nothing
+	// from the bus and runs out of time.
+	calls = g_calls;
+	const pid_t waiting = tool_bg({"-t", "2", "call", "test", "slow"}, dir.file("slow.out"));
+	proc::wait_for([&] { return pump(owner, 10), g_calls > calls; }, 5000);
+	owner.reset();
+	EXPECT_EQ(wait_exit(waiting), 256 - UBUS_STATUS_TIMEOUT);
+	EXPECT_EQ(slurp(dir.file("slow.out")), "");
+	EXPECT_EQ(ubus_lookup_id(caller.get(), "test", &id), UBUS_STATUS_NOT_FOUND);
 }
 
 } // namespace

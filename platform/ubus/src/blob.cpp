@@ -352,8 +352,14 @@ bool blobmsg_check_attr_len(const struct blob_attr *attr, bool name, size_t len)
 	const size_t raw = be32_to_cpu(attr->id_len) & BLOB_ATTR_LEN_MASK;
 	if (raw < kHdr || raw > len)
 		return false;
-	if (!blob_is_extended(attr))
-		return !name;
+	const int id = static_cast<int>(blob_id(attr));
+	// Without a name header the payload is the value, and its type is
+	// checked all the same.
+	if (!blob_is_extended(attr)) {
+		if (name || id > BLOBMSG_TYPE_LAST)
+			return false;
+		return blob_check_type(blob_data(attr), static_cast<unsigned int>(raw - kHdr), blobmsg_blob_type[id]);
+	}
 	const size_t plen = raw - kHdr;
 	if (plen < sizeof(struct blobmsg_hdr))
 		return false;
@@ -365,7 +371,6 @@ bool blobmsg_check_attr_len(const struct blob_attr *attr, bool name, size_t len)
 		return false;
 	if (name && !namelen)
 		return false;
-	const int id = static_cast<int>(blob_id(attr));
 	if (id > BLOBMSG_TYPE_LAST)
 		return false;
 	return blob_check_type(blobmsg_data(attr), static_cast<unsigned int>(blobmsg_data_len(attr)),
@@ -430,13 +435,15 @@ int blobmsg_parse(const struct blobmsg_policy *policy, int policy_len, struct bl
 	if (!data || !len)
 		return -EINVAL;
 
+	// The walk goes by padded lengths: an attribute whose length field is
+	// 1 to 3 is still visited (and fails its check).
 	size_t rem = len;
 	auto *pos = static_cast<struct blob_attr *>(data);
 	while (rem >= kHdr) {
 		struct blob_attr head;
 		memcpy(&head, pos, kHdr);
 		const size_t raw = be32_to_cpu(head.id_len) & BLOB_ATTR_LEN_MASK;
-		if (raw < kHdr || pad4(raw) > rem)
+		if (pad4(raw) < kHdr || pad4(raw) > rem)
 			break;
 		if (!blobmsg_check_attr_len(pos, false, rem))
 			return -1;
@@ -475,6 +482,8 @@ int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len, str
 		memset(tb, 0, static_cast<size_t>(policy_len) * sizeof(*tb));
 	if (!data || !len)
 		return -EINVAL;
+	// Attributes whose type is not the one of the current policy entry are
+	// skipped unchecked; a match is checked and fills the entry.
 	size_t rem = len;
 	int i = 0;
 	auto *pos = static_cast<struct blob_attr *>(data);
@@ -482,13 +491,13 @@ int blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len, str
 		struct blob_attr head;
 		memcpy(&head, pos, kHdr);
 		const size_t raw = be32_to_cpu(head.id_len) & BLOB_ATTR_LEN_MASK;
-		if (raw < kHdr || pad4(raw) > rem)
+		if (pad4(raw) < kHdr || pad4(raw) > rem)
 			break;
-		if (!blobmsg_check_attr_len(pos, false, rem))
-			return -1;
-		if (policy[i].type == BLOBMSG_TYPE_UNSPEC || blobmsg_type(pos) == static_cast<int>(policy[i].type))
-			tb[i] = pos;
-		i++;
+		if (policy[i].type == BLOBMSG_TYPE_UNSPEC || blob_id(&head) == static_cast<unsigned int>(policy[i].type)) {
+			if (!blobmsg_check_attr_len(pos, false, rem))
+				return -1;
+			tb[i++] = pos;
+		}
 		rem -= pad4(raw);
 		pos = reinterpret_cast<struct blob_attr *>(reinterpret_cast<char *>(pos) + pad4(raw));
 	}

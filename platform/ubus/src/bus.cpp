@@ -1,5 +1,7 @@
-// The bus daemon's protocol: greeting, handler objects, the event object's
-// "register" and "send", event delivery, the monitor object and monitor
+// The bus daemon's protocol: greeting, objects (anonymous or named, with
+// their types), lookup, method calls forwarded to their owners and their
+// replies relayed back, the event object's "register" and "send", event
+// delivery (the object events included), the monitor object and monitor
 // copies. Every length taken from a client is checked against the bytes
 // received before it is used.
 
@@ -13,6 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
+
+#include <grp.h>
+#include <pwd.h>
 
 namespace ubusd {
 
@@ -46,13 +51,15 @@ std::string hex32(uint32_t v)
 
 Bus::Bus(std::function<void(const std::string &)> log, uint32_t seed) : log_(std::move(log)), rng_(seed) {}
 
-uint32_t Bus::new_id(bool object)
+uint32_t Bus::new_id(IdSet set)
 {
 	for (;;) {
 		const uint32_t id = rng_();
 		if (id < UBUS_SYSTEM_OBJECT_MAX)
 			continue;
-		if (object ? objects_.count(id) : clients_.count(id))
+		if (set == IdSet::object ? objects_.count(id) != 0
+		    : set == IdSet::type ? types_.count(id) != 0
+					 : clients_.count(id) != 0)
 			continue;
 		return id;
 	}
@@ -66,11 +73,16 @@ Client *Bus::client(uint32_t id)
 
 uint32_t Bus::add_client(uint32_t uid, uint32_t gid)
 {
-	const uint32_t id = new_id(false);
+	const uint32_t id = new_id(IdSet::client);
 	Client &c = clients_[id];
 	c.id = id;
 	c.uid = uid;
 	c.gid = gid;
+	// Names as the system knows them; the number where it knows none.
+	const struct passwd *pw = getpwuid(uid);
+	c.user = pw ? pw->pw_name : std::to_string(uid);
+	const struct group *gr = getgrgid(gid);
+	c.group = gr ? gr->gr_name : std::to_string(gid);
 	Buf b;
 	queue(c, UBUS_MSG_HELLO, 0, id, b.root(), b.root_len());
 	return id;
@@ -82,14 +94,16 @@ void Bus::remove_client(uint32_t id)
 	if (it == clients_.end())
 		return;
 	Client &c = it->second;
-	regs_.erase(std::remove_if(regs_.begin(), regs_.end(),
-				   [&c](const Reg &r) { return c.objects.count(r.object) != 0; }),
-		    regs_.end());
-	for (uint32_t obj : c.objects)
-		objects_.erase(obj);
 	if (c.monitor)
 		monitors_--;
-	clients_.erase(it);
+	c.monitor = false;
+	// Newest object first, each announced as it goes.
+	std::vector<uint32_t> mine(c.objects.begin(), c.objects.end());
+	std::sort(mine.begin(), mine.end(),
+		  [this](uint32_t a, uint32_t b) { return objects_[a].serial > objects_[b].serial; });
+	for (uint32_t obj : mine)
+		free_object(obj);
+	clients_.erase(id);
 }
 
 std::vector<uint32_t> Bus::clients_with_output() const
@@ -213,56 +227,21 @@ void Bus::handle(Client &c, const uint8_t *msg, size_t len)
 	switch (hdr.type) {
 	case UBUS_MSG_STATUS:
 	case UBUS_MSG_DATA:
-		// Answers to deliveries carry peer 0 and end here; this bus routes
-		// no method calls, so other answers have no one to go to either.
+		relay(c, hdr.type, seq, peer, tb, root);
 		return;
 	case UBUS_MSG_PING:
 		queue(c, UBUS_MSG_DATA, seq, peer, root.data(), root.size());
 		status(c, seq, peer, UBUS_STATUS_OK);
 		return;
 	case UBUS_MSG_LOOKUP:
-		// Only anonymous objects live on this bus: nothing has a path.
-		status(c, seq, peer, tb[UBUS_ATTR_OBJPATH] ? UBUS_STATUS_NOT_FOUND : UBUS_STATUS_OK);
+		lookup(c, seq, peer, tb);
 		return;
-	case UBUS_MSG_ADD_OBJECT: {
-		if (tb[UBUS_ATTR_OBJPATH] || tb[UBUS_ATTR_SIGNATURE] || tb[UBUS_ATTR_OBJTYPE]) {
-			status(c, seq, peer, UBUS_STATUS_NOT_SUPPORTED);
-			return;
-		}
-		const uint32_t id = new_id(true);
-		objects_[id] = c.id;
-		c.objects.insert(id);
-		Buf b;
-		blob_put_int32(&b.b, UBUS_ATTR_OBJID, id);
-		queue(c, UBUS_MSG_DATA, seq, peer, b.root(), b.root_len());
-		status(c, seq, peer, UBUS_STATUS_OK);
+	case UBUS_MSG_ADD_OBJECT:
+		add_object(c, seq, peer, tb);
 		return;
-	}
-	case UBUS_MSG_REMOVE_OBJECT: {
-		if (!tb[UBUS_ATTR_OBJID]) {
-			status(c, seq, peer, UBUS_STATUS_INVALID_ARGUMENT);
-			return;
-		}
-		const uint32_t id = blob_get_u32(tb[UBUS_ATTR_OBJID]);
-		auto it = objects_.find(id);
-		if (it == objects_.end()) {
-			status(c, seq, peer, UBUS_STATUS_NOT_FOUND);
-			return;
-		}
-		if (it->second != c.id) {
-			status(c, seq, peer, UBUS_STATUS_PERMISSION_DENIED);
-			return;
-		}
-		objects_.erase(it);
-		c.objects.erase(id);
-		regs_.erase(std::remove_if(regs_.begin(), regs_.end(), [id](const Reg &r) { return r.object == id; }),
-			    regs_.end());
-		Buf b;
-		blob_put_int32(&b.b, UBUS_ATTR_OBJID, id);
-		queue(c, UBUS_MSG_DATA, seq, peer, b.root(), b.root_len());
-		status(c, seq, peer, UBUS_STATUS_OK);
+	case UBUS_MSG_REMOVE_OBJECT:
+		remove_object(c, seq, peer, tb);
 		return;
-	}
 	case UBUS_MSG_INVOKE:
 		handle_invoke(c, seq, peer, tb);
 		return;
@@ -324,8 +303,194 @@ void Bus::handle_invoke(Client &c, uint16_t seq, uint32_t peer, struct blob_attr
 		}
 		return;
 	}
-	// Handler objects take no method calls on this bus.
-	status(c, seq, peer, objects_.count(obj) ? UBUS_STATUS_NOT_SUPPORTED : UBUS_STATUS_NOT_FOUND);
+	auto it = objects_.find(obj);
+	Client *owner = it == objects_.end() ? nullptr : client(it->second.owner);
+	if (!owner) {
+		status(c, seq, peer, UBUS_STATUS_NOT_FOUND);
+		return;
+	}
+	// Forwarded with the caller's seq and id; the owner's replies come back
+	// through relay(). Nothing else of the caller's message goes along.
+	Buf b;
+	blob_put_int32(&b.b, UBUS_ATTR_OBJID, obj);
+	blob_put_string(&b.b, UBUS_ATTR_METHOD, method);
+	blob_put_string(&b.b, UBUS_ATTR_USER, c.user.c_str());
+	blob_put_string(&b.b, UBUS_ATTR_GROUP, c.group.c_str());
+	if (tb[UBUS_ATTR_DATA])
+		blob_put(&b.b, UBUS_ATTR_DATA, blob_data(tb[UBUS_ATTR_DATA]),
+			 static_cast<unsigned int>(blob_len(tb[UBUS_ATTR_DATA])));
+	queue(*owner, UBUS_MSG_INVOKE, seq, c.id, b.root(), b.root_len());
+}
+
+void Bus::relay(Client &c, uint8_t type, uint16_t seq, uint32_t peer, struct blob_attr **tb, const Bytes &root)
+{
+	// Answers to event deliveries carry peer 0 and end here, as does any
+	// reply that is not for a live client about an object of the sender's.
+	if (!tb[UBUS_ATTR_OBJID] || !tb[type == UBUS_MSG_STATUS ? UBUS_ATTR_STATUS : UBUS_ATTR_DATA])
+		return;
+	const uint32_t obj = blob_get_u32(tb[UBUS_ATTR_OBJID]);
+	auto it = objects_.find(obj);
+	Client *dest = client(peer);
+	if (it == objects_.end() || it->second.owner != c.id || !dest)
+		return;
+	queue(*dest, type, seq, obj, root.data(), root.size());
+}
+
+void Bus::add_object(Client &c, uint16_t seq, uint32_t peer, struct blob_attr **tb)
+{
+	uint32_t type = 0;
+	if (tb[UBUS_ATTR_OBJTYPE]) {
+		// An unknown type id is no error: the object just has no type.
+		auto t = types_.find(blob_get_u32(tb[UBUS_ATTR_OBJTYPE]));
+		if (t != types_.end()) {
+			type = t->first;
+			t->second.refs++;
+		}
+	} else if (struct blob_attr *sig = tb[UBUS_ATTR_SIGNATURE]) {
+		// Every method entry must be a named blobmsg attribute; what it
+		// holds is kept as it is.
+		bool ok = true;
+		struct blob_attr *cur;
+		size_t rem;
+		blob_for_each_attr(cur, sig, rem)
+			ok = ok && blobmsg_check_attr(cur, true);
+		if (ok) {
+			type = new_id(IdSet::type);
+			Type &t = types_[type];
+			const auto *p = static_cast<const uint8_t *>(blob_data(sig));
+			t.signature.assign(p, p + blob_len(sig));
+			t.refs = 1;
+		}
+	}
+	const uint32_t id = new_id(IdSet::object);
+	Object &o = objects_[id];
+	o.owner = c.id;
+	o.type = type;
+	o.serial = ++serial_;
+	c.objects.insert(id);
+	if (tb[UBUS_ATTR_OBJPATH]) {
+		o.path = blob_get_string(tb[UBUS_ATTR_OBJPATH]);
+		o.has_path = true;
+		if (!paths_.emplace(o.path, id).second) {
+			o.has_path = false;
+			free_object(id);
+			status(c, seq, peer, UBUS_STATUS_INVALID_ARGUMENT);
+			return;
+		}
+		object_event("ubus.object.add", id, o.path);
+	}
+	Buf b;
+	blob_put_int32(&b.b, UBUS_ATTR_OBJID, id);
+	if (tb[UBUS_ATTR_SIGNATURE] && type)
+		blob_put_int32(&b.b, UBUS_ATTR_OBJTYPE, type);
+	queue(c, UBUS_MSG_DATA, seq, peer, b.root(), b.root_len());
+	status(c, seq, peer, UBUS_STATUS_OK);
+}
+
+void Bus::remove_object(Client &c, uint16_t seq, uint32_t peer, struct blob_attr **tb)
+{
+	if (!tb[UBUS_ATTR_OBJID]) {
+		status(c, seq, peer, UBUS_STATUS_INVALID_ARGUMENT);
+		return;
+	}
+	const uint32_t id = blob_get_u32(tb[UBUS_ATTR_OBJID]);
+	if (id == UBUS_SYSTEM_OBJECT_EVENT || id == UBUS_SYSTEM_OBJECT_ACL || id == UBUS_SYSTEM_OBJECT_MONITOR) {
+		status(c, seq, peer, UBUS_STATUS_PERMISSION_DENIED);
+		return;
+	}
+	auto it = objects_.find(id);
+	if (it == objects_.end()) {
+		status(c, seq, peer, UBUS_STATUS_NOT_FOUND);
+		return;
+	}
+	if (it->second.owner != c.id) {
+		status(c, seq, peer, UBUS_STATUS_PERMISSION_DENIED);
+		return;
+	}
+	// The type goes along in the answer when this was its last object, so
+	// that the library sends the signature again next time.
+	const uint32_t type = it->second.type;
+	const bool last = type && types_[type].refs == 1;
+	Buf b;
+	blob_put_int32(&b.b, UBUS_ATTR_OBJID, id);
+	if (last)
+		blob_put_int32(&b.b, UBUS_ATTR_OBJTYPE, type);
+	queue(c, UBUS_MSG_DATA, seq, peer, b.root(), b.root_len());
+	free_object(id);
+	status(c, seq, peer, UBUS_STATUS_OK);
+}
+
+bool Bus::free_object(uint32_t id)
+{
+	auto it = objects_.find(id);
+	if (it == objects_.end())
+		return false;
+	const Object o = it->second;
+	objects_.erase(it);
+	if (Client *owner = client(o.owner))
+		owner->objects.erase(id);
+	regs_.erase(std::remove_if(regs_.begin(), regs_.end(), [id](const Reg &r) { return r.object == id; }),
+		    regs_.end());
+	bool last = false;
+	if (o.type) {
+		auto t = types_.find(o.type);
+		if (t != types_.end() && --t->second.refs == 0) {
+			types_.erase(t);
+			last = true;
+		}
+	}
+	if (o.has_path) {
+		paths_.erase(o.path);
+		object_event("ubus.object.remove", id, o.path);
+	}
+	return last;
+}
+
+void Bus::object_event(const char *name, uint32_t id, const std::string &path)
+{
+	Buf b;
+	blobmsg_add_u32(&b.b, "id", id);
+	blobmsg_add_string(&b.b, "path", path.c_str());
+	deliver(name, blob_data(b.b.head), blob_len(b.b.head), 0);
+}
+
+void Bus::lookup(Client &c, uint16_t seq, uint32_t peer, struct blob_attr **tb)
+{
+	std::string want;
+	bool all = true, prefix = false;
+	if (tb[UBUS_ATTR_OBJPATH]) {
+		all = false;
+		want = blob_get_string(tb[UBUS_ATTR_OBJPATH]);
+		if (want.empty()) {
+			status(c, seq, peer, UBUS_STATUS_INVALID_ARGUMENT);
+			return;
+		}
+		prefix = want.back() == '*';
+		if (prefix)
+			want.pop_back();
+	}
+	bool found = false;
+	auto it = all || prefix ? paths_.lower_bound(want) : paths_.find(want);
+	for (; it != paths_.end(); ++it) {
+		if (!all && (prefix ? it->first.compare(0, want.size(), want) != 0 : it->first != want))
+			break;
+		found = true;
+		// Objects without a type count as found but are not listed.
+		const Object &o = objects_[it->second];
+		auto t = types_.find(o.type);
+		if (t != types_.end()) {
+			Buf b;
+			blob_put_string(&b.b, UBUS_ATTR_OBJPATH, it->first.c_str());
+			blob_put_int32(&b.b, UBUS_ATTR_OBJID, it->second);
+			blob_put_int32(&b.b, UBUS_ATTR_OBJTYPE, t->first);
+			blob_put(&b.b, UBUS_ATTR_SIGNATURE, t->second.signature.data(),
+				 static_cast<unsigned int>(t->second.signature.size()));
+			queue(c, UBUS_MSG_DATA, seq, peer, b.root(), b.root_len());
+		}
+		if (!all && !prefix)
+			break;
+	}
+	status(c, seq, peer, all || found ? UBUS_STATUS_OK : UBUS_STATUS_NOT_FOUND);
 }
 
 int Bus::event_register(Client &c, struct blob_attr *data)
@@ -346,7 +511,7 @@ int Bus::event_register(Client &c, struct blob_attr *data)
 	auto it = objects_.find(obj);
 	if (it == objects_.end())
 		return UBUS_STATUS_NOT_FOUND;
-	if (it->second != c.id)
+	if (it->second.owner != c.id)
 		return UBUS_STATUS_PERMISSION_DENIED;
 	std::string pattern(blobmsg_get_string(tb[R_PATTERN]));
 	if (pattern.empty())
@@ -378,7 +543,14 @@ int Bus::event_send(Client &c, struct blob_attr *data)
 	const std::string name(blobmsg_get_string(tb[S_ID]));
 	if (name.compare(0, 5, "ubus.") == 0)
 		return UBUS_STATUS_PERMISSION_DENIED;
+	deliver(name, blobmsg_data(tb[S_DATA]), blobmsg_data_len(tb[S_DATA]), c.id);
+	return UBUS_STATUS_OK;
+}
 
+// Sends event `name` to each object with a matching pattern once, in the
+// patterns' byte order, except to the objects of `skip_client`.
+void Bus::deliver(const std::string &name, const void *data, size_t len, uint32_t skip_client)
+{
 	Buf b;
 	bool built = false;
 	std::set<uint32_t> served;
@@ -387,17 +559,16 @@ int Bus::event_send(Client &c, struct blob_attr *data)
 		if (!match)
 			continue;
 		auto owner = objects_.find(r.object);
-		if (owner == objects_.end() || owner->second == c.id || served.count(r.object))
+		if (owner == objects_.end() || owner->second.owner == skip_client || served.count(r.object))
 			continue;
 		served.insert(r.object);
-		Client *dest = client(owner->second);
+		Client *dest = client(owner->second.owner);
 		if (!dest)
 			continue;
 		if (!built) {
 			blob_put_int32(&b.b, UBUS_ATTR_OBJID, 0);
 			blob_put_string(&b.b, UBUS_ATTR_METHOD, name.c_str());
-			blob_put(&b.b, UBUS_ATTR_DATA, blobmsg_data(tb[S_DATA]),
-				 static_cast<unsigned int>(blobmsg_data_len(tb[S_DATA])));
+			blob_put(&b.b, UBUS_ATTR_DATA, data, static_cast<unsigned int>(len));
 			built = true;
 		}
 		// The first attribute is the object id: patch it per listener.
@@ -406,7 +577,6 @@ int Bus::event_send(Client &c, struct blob_attr *data)
 		memcpy(blob_data(objattr), &be, sizeof(be));
 		queue(*dest, UBUS_MSG_INVOKE, ++event_seq_, 0, b.root(), b.root_len());
 	}
-	return UBUS_STATUS_OK;
 }
 
 } // namespace ubusd

@@ -294,11 +294,23 @@ private:
 	std::string why_;
 };
 
-void format_attr(std::string &out, const struct blob_attr *attr, bool raw_hex);
+void format_attr(std::string &out, const struct blob_attr *attr, bool raw_hex, int level);
 
-void format_children(std::string &out, const void *data, size_t len, bool array, bool raw_hex)
+// With a `level` of 0 or more (indented output), a line end and one tab
+// per level; nothing in compact output (level -1).
+void separator(std::string &out, int level)
 {
+	if (level < 0)
+		return;
+	out += '\n';
+	out.append(static_cast<size_t>(level), '\t');
+}
+
+void format_children(std::string &out, const void *data, size_t len, bool array, bool raw_hex, int level = -1)
+{
+	const int inner = level < 0 ? -1 : level + 1;
 	out += array ? '[' : '{';
+	separator(out, inner);
 	bool first = true;
 	size_t rem = len;
 	auto *pos = static_cast<const struct blob_attr *>(data);
@@ -310,23 +322,26 @@ void format_children(std::string &out, const void *data, size_t len, bool array,
 		if (raw < sizeof(struct blob_attr) || padded > rem)
 			break;
 		if (blobmsg_check_attr_len(pos, false, rem) && blob_is_extended(pos)) {
-			if (!first)
+			if (!first) {
 				out += ',';
+				separator(out, inner);
+			}
 			first = false;
 			if (!array) {
 				const char *name = blobmsg_name(pos);
 				out += quote(name, strlen(name));
-				out += ':';
+				out += level < 0 ? ":" : ": ";
 			}
-			format_attr(out, pos, raw_hex);
+			format_attr(out, pos, raw_hex, inner);
 		}
 		rem -= padded;
 		pos = reinterpret_cast<const struct blob_attr *>(reinterpret_cast<const char *>(pos) + padded);
 	}
+	separator(out, level);
 	out += array ? ']' : '}';
 }
 
-void format_attr(std::string &out, const struct blob_attr *attr, bool raw_hex)
+void format_attr(std::string &out, const struct blob_attr *attr, bool raw_hex, int level)
 {
 	auto *a = const_cast<struct blob_attr *>(attr);
 	const void *data = blobmsg_data(a);
@@ -334,10 +349,10 @@ void format_attr(std::string &out, const struct blob_attr *attr, bool raw_hex)
 	char num[64];
 	switch (blobmsg_type(a)) {
 	case BLOBMSG_TYPE_TABLE:
-		format_children(out, data, len, false, raw_hex);
+		format_children(out, data, len, false, raw_hex, level);
 		break;
 	case BLOBMSG_TYPE_ARRAY:
-		format_children(out, data, len, true, raw_hex);
+		format_children(out, data, len, true, raw_hex, level);
 		break;
 	case BLOBMSG_TYPE_STRING:
 		out += quote(static_cast<const char *>(data), strnlen(static_cast<const char *>(data), len));
@@ -390,6 +405,13 @@ std::string format_list(const void *data, size_t len, bool array, bool raw_hex)
 {
 	std::string out;
 	format_children(out, data, len, array, raw_hex);
+	return out;
+}
+
+std::string format_indented(const void *data, size_t len)
+{
+	std::string out;
+	format_children(out, data, len, false, false, 0);
 	return out;
 }
 

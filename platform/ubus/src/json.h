@@ -17,6 +17,10 @@ bool add_object(struct blob_buf *buf, const std::string &text, std::string *err 
 // values instead of printing null when `raw_hex` is set.
 std::string format_list(const void *data, size_t len, bool array, bool raw_hex = false);
 
+// The same for a table, indented as the bus tool prints call replies: one
+// member a line, a tab per nesting level, `"name": value`.
+std::string format_indented(const void *data, size_t len);
+
 // JSON string literal of `s` (quotes included).
 std::string quote(const char *s, size_t len);
 

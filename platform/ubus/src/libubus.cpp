@@ -1,11 +1,14 @@
 // Bus client library: connects to the bus daemon, registers event
-// handlers, sends events, and reads deliveries when its descriptor record's
-// callback is called from the caller's own event loop.
+// handlers, sends events, publishes objects and serves their method calls,
+// looks objects up and calls their methods, and reads what arrives when its
+// descriptor record's callback is called from the caller's own event loop.
 //
 // Requests are synchronous: a request is written whole, then the socket is
-// polled until the daemon's STATUS with the same (seq, peer) arrives. Event
-// deliveries that arrive meanwhile are queued and handed to their handlers
-// before the request returns.
+// polled until the daemon's STATUS with the same (seq, peer) arrives (or a
+// method call's time runs out). Event deliveries and method calls that
+// arrive meanwhile are queued and handed to their handlers before the
+// request returns; so a call to an object of the same connection can only
+// time out.
 //
 // Like the platform's library, the client keeps process-wide state: one
 // message buffer (`g_buf`) that every request, registration, event send and
@@ -25,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -34,6 +38,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -45,7 +50,8 @@ struct blob_buf g_buf;
 
 struct Impl {
 	struct ubus_context ctx;
-	std::vector<struct ubus_event_handler *> handlers;
+	std::vector<struct ubus_object *> objects;   // published, by object
+	std::vector<struct ubus_object *> event_objects; // those of event handlers
 	Bytes rx;               // received bytes not yet taken as messages
 	size_t discard = 0;     // bytes still to skip of a refused message
 	std::deque<Bytes> pending; // deliveries received while a request waited
@@ -193,15 +199,28 @@ void mark_lost(Impl *im)
 	im->ctx.sock.eof = true;
 }
 
-struct ubus_event_handler *find_handler(Impl *im, uint32_t id)
+struct ubus_object *find_object(Impl *im, uint32_t id)
 {
-	for (auto *h : im->handlers)
-		if (h->obj.id == id)
-			return h;
+	for (auto *o : im->objects)
+		if (o->id == id)
+			return o;
 	return nullptr;
 }
 
-void reply_status(Impl *im, const Msg &m, int status, uint32_t objid)
+bool is_event_object(Impl *im, struct ubus_object *obj)
+{
+	return std::find(im->event_objects.begin(), im->event_objects.end(), obj) != im->event_objects.end();
+}
+
+void forget_object(Impl *im, struct ubus_object *obj)
+{
+	auto &os = im->objects;
+	os.erase(std::remove(os.begin(), os.end(), obj), os.end());
+	auto &es = im->event_objects;
+	es.erase(std::remove(es.begin(), es.end(), obj), es.end());
+}
+
+void send_status(Impl *im, uint16_t seq, uint32_t peer, int status, uint32_t objid)
 {
 	if (im->ctx.sock.eof)
 		return;
@@ -209,36 +228,74 @@ void reply_status(Impl *im, const Msg &m, int status, uint32_t objid)
 	if (blob_buf_init(&b, 0) == 0) {
 		blob_put_int32(&b, UBUS_ATTR_STATUS, static_cast<uint32_t>(status));
 		blob_put_int32(&b, UBUS_ATTR_OBJID, objid);
-		if (!send_msg(im, UBUS_MSG_STATUS, m.seq(), m.peer(), b.head))
+		if (!send_msg(im, UBUS_MSG_STATUS, seq, peer, b.head))
 			mark_lost(im);
 	}
 }
 
-// Hands one event delivery to its handler and answers it.
+// Serves one method call of a published object: the handler of the method
+// named (the first match; a method without a name takes every call) gets
+// the arguments unchecked, and its return value is the call's status
+// unless it deferred the request.
+int call_method(Impl *im, struct ubus_object *obj, Msg &m, struct ubus_request_data &req)
+{
+	const char *method = blob_get_string(m.tb[UBUS_ATTR_METHOD]);
+	const struct ubus_method *found = nullptr;
+	for (int i = 0; obj->methods && i < obj->n_methods && !found; i++)
+		if (!obj->methods[i].name || !strcmp(obj->methods[i].name, method))
+			found = &obj->methods[i];
+	if (!found || !found->handler)
+		return UBUS_STATUS_METHOD_NOT_FOUND;
+	if (!m.tb[UBUS_ATTR_DATA])
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (m.tb[UBUS_ATTR_USER] && m.tb[UBUS_ATTR_GROUP]) {
+		req.acl.user = blob_get_string(m.tb[UBUS_ATTR_USER]);
+		req.acl.group = blob_get_string(m.tb[UBUS_ATTR_GROUP]);
+		req.acl.object = obj->name;
+	}
+	im->ctx.stack_depth++;
+	const int ret = found->handler(&im->ctx, obj, &req, method, m.tb[UBUS_ATTR_DATA]);
+	im->ctx.stack_depth--;
+	return ret;
+}
+
+// Hands one event delivery or method call to its object and answers it.
+// Like the platform's library, an unknown object or a missing method name
+// is answered before the reply's address is known: with seq, peer and
+// object id 0, which the bus drops.
 void dispatch_invoke(Impl *im, Msg &m)
 {
 	if (!m.tb[UBUS_ATTR_OBJID])
 		return;
 	const uint32_t objid = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
-	struct ubus_event_handler *ev = find_handler(im, objid);
+	struct ubus_object *obj = find_object(im, objid);
 	const bool no_reply = m.tb[UBUS_ATTR_NO_REPLY] && blob_get_u8(m.tb[UBUS_ATTR_NO_REPLY]);
-	if (!ev) {
+	if (!obj || !m.tb[UBUS_ATTR_METHOD]) {
 		if (!no_reply)
-			reply_status(im, m, UBUS_STATUS_NOT_FOUND, objid);
+			send_status(im, 0, 0, obj ? UBUS_STATUS_INVALID_ARGUMENT : UBUS_STATUS_NOT_FOUND, 0);
 		return;
 	}
-	if (!m.tb[UBUS_ATTR_METHOD] || !m.tb[UBUS_ATTR_DATA]) {
-		if (!no_reply)
-			reply_status(im, m, UBUS_STATUS_INVALID_ARGUMENT, objid);
-		return;
+	struct ubus_request_data req = {};
+	req.object = objid;
+	req.peer = m.peer();
+	req.seq = m.seq();
+	req.fd = -1;
+	req.req_fd = -1;
+	int ret = UBUS_STATUS_OK;
+	if (!is_event_object(im, obj)) {
+		ret = call_method(im, obj, m, req);
+	} else if (!m.tb[UBUS_ATTR_DATA]) {
+		ret = UBUS_STATUS_INVALID_ARGUMENT;
+	} else {
+		auto *ev = container_of(obj, struct ubus_event_handler, obj);
+		if (ev->cb) {
+			im->ctx.stack_depth++;
+			ev->cb(&im->ctx, ev, blob_get_string(m.tb[UBUS_ATTR_METHOD]), m.tb[UBUS_ATTR_DATA]);
+			im->ctx.stack_depth--;
+		}
 	}
-	if (ev->cb) {
-		im->ctx.stack_depth++;
-		ev->cb(&im->ctx, ev, blob_get_string(m.tb[UBUS_ATTR_METHOD]), m.tb[UBUS_ATTR_DATA]);
-		im->ctx.stack_depth--;
-	}
-	if (!no_reply)
-		reply_status(im, m, UBUS_STATUS_OK, objid);
+	if (!no_reply && !req.deferred)
+		send_status(im, req.seq, req.peer, ret, objid);
 }
 
 // Hands queued deliveries to their handlers. A request made from inside a
@@ -288,9 +345,20 @@ void call_lost(Impl *im)
 		im->ctx.connection_lost(&im->ctx);
 }
 
-// Sends one request and waits for its STATUS. `objid` receives the object
-// id of a DATA reply, when asked for.
-int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint32_t *objid)
+int64_t now_ms()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+using DataFn = std::function<void(Msg &)>;
+
+// Sends one request and waits for its STATUS, handing each DATA reply
+// before it to `on_data`. With a `timeout_ms` above 0 the wait ends there
+// with TIMEOUT; replies that come later match nothing and are dropped.
+int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, const DataFn &on_data,
+		 int timeout_ms = 0)
 {
 	struct ubus_context *ctx = &im->ctx;
 	if (ctx->sock.eof)
@@ -301,6 +369,7 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 			mark_lost(im);
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	}
+	const int64_t deadline = timeout_ms > 0 ? now_ms() + timeout_ms : 0;
 	int status = -1;
 	while (status < 0) {
 		Msg m;
@@ -309,8 +378,11 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 			const uint8_t mtype = m.hdr.type;
 			if ((mtype == UBUS_MSG_STATUS || mtype == UBUS_MSG_DATA) && m.seq() == seq && m.peer() == peer) {
 				if (mtype == UBUS_MSG_DATA) {
-					if (objid && m.tb[UBUS_ATTR_OBJID])
-						*objid = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+					if (on_data) {
+						ctx->stack_depth++;
+						on_data(m);
+						ctx->stack_depth--;
+					}
 				} else {
 					status = m.tb[UBUS_ATTR_STATUS]
 							 ? static_cast<int>(blob_get_u32(m.tb[UBUS_ATTR_STATUS]))
@@ -327,12 +399,24 @@ int sync_request(Impl *im, uint8_t type, uint32_t peer, struct blob_buf *b, uint
 			status = UBUS_STATUS_CONNECTION_FAILED;
 			break;
 		}
+		int wait = -1;
+		if (deadline) {
+			const int64_t left = deadline - now_ms();
+			if (left <= 0) {
+				status = UBUS_STATUS_TIMEOUT;
+				break;
+			}
+			wait = static_cast<int>(left);
+		}
 		struct pollfd p = {ctx->sock.fd, POLLIN, 0};
-		if (poll(&p, 1, -1) < 0 && errno != EINTR) {
+		const int n = poll(&p, 1, wait);
+		if (n < 0 && errno != EINTR) {
 			mark_lost(im);
 			status = UBUS_STATUS_CONNECTION_FAILED;
 			break;
 		}
+		if (n <= 0)
+			continue;
 		if (!read_some(im)) {
 			mark_lost(im);
 			status = UBUS_STATUS_CONNECTION_FAILED;
@@ -426,33 +510,30 @@ bool read_full(int fd, uint8_t *p, size_t n)
 	return true;
 }
 
-} // namespace
-
-extern "C" {
-
-struct ubus_context *ubus_connect(const char *path)
+// Connects to the bus at `path` and takes its greeting: the non-blocking
+// descriptor, or -1; `id_out` gets the client id.
+int open_bus(const char *path, uint32_t &id_out)
 {
-	uloop_init();
 	if (!path)
 		path = UBUS_WIRE_DEFAULT_SOCKET;
 	struct sockaddr_un sun = {};
 	sun.sun_family = AF_UNIX;
 	if (strlen(path) >= sizeof(sun.sun_path))
-		return nullptr;
+		return -1;
 	memcpy(sun.sun_path, path, strlen(path) + 1);
 
 	int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	if (fd < 0)
-		return nullptr;
+		return -1;
 	if (connect(fd, reinterpret_cast<struct sockaddr *>(&sun), sizeof(sun)) < 0 && !connect_finished(fd)) {
 		close(fd);
-		return nullptr;
+		return -1;
 	}
 	uint8_t hello[UBUS_WIRE_PREFIX_LEN];
 	struct ubus_msghdr hdr;
 	if (!read_full(fd, hello, sizeof(hello))) {
 		close(fd);
-		return nullptr;
+		return -1;
 	}
 	memcpy(&hdr, hello, sizeof(hdr));
 	const size_t len = be32_at(hello + 8) & BLOB_ATTR_LEN_MASK;
@@ -460,18 +541,33 @@ struct ubus_context *ubus_connect(const char *path)
 	if (hdr.version != 0 || hdr.type != UBUS_MSG_HELLO || len < sizeof(struct blob_attr) ||
 	    pad4(len) > UBUS_WIRE_MAX_MSGLEN || id <= 1) {
 		close(fd);
-		return nullptr;
+		return -1;
 	}
 	std::vector<uint8_t> rest(len - sizeof(struct blob_attr));
 	if (!rest.empty() && !read_full(fd, rest.data(), rest.size())) {
 		close(fd);
-		return nullptr;
+		return -1;
 	}
 	int fl = fcntl(fd, F_GETFL);
 	if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0) {
 		close(fd);
-		return nullptr;
+		return -1;
 	}
+	id_out = id;
+	return fd;
+}
+
+} // namespace
+
+extern "C" {
+
+struct ubus_context *ubus_connect(const char *path)
+{
+	uloop_init();
+	uint32_t id = 0;
+	const int fd = open_bus(path, id);
+	if (fd < 0)
+		return nullptr;
 	Impl *im = new_impl(fd);
 	if (!im) {
 		close(fd);
@@ -493,7 +589,14 @@ struct ubus_context *ubus_client_adopt_fd(int fd, uint32_t local_id)
 void ubus_client_attach_handler(struct ubus_context *ctx, struct ubus_event_handler *ev, uint32_t id)
 {
 	ev->obj.id = id;
-	impl_of(ctx)->handlers.push_back(ev);
+	impl_of(ctx)->objects.push_back(&ev->obj);
+	impl_of(ctx)->event_objects.push_back(&ev->obj);
+}
+
+void ubus_client_attach_object(struct ubus_context *ctx, struct ubus_object *obj, uint32_t id)
+{
+	obj->id = id;
+	impl_of(ctx)->objects.push_back(obj);
 }
 
 void ubus_free(struct ubus_context *ctx)
@@ -548,14 +651,18 @@ int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_hand
 		if (ev->obj.name)
 			blob_put_string(&b, UBUS_ATTR_OBJPATH, ev->obj.name);
 		uint32_t id = 0;
-		ret = sync_request(im, UBUS_MSG_ADD_OBJECT, 0, &b, &id);
+		ret = sync_request(im, UBUS_MSG_ADD_OBJECT, 0, &b, [&id](Msg &m) {
+			if (m.tb[UBUS_ATTR_OBJID])
+				id = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+		});
 		if (ret == UBUS_STATUS_OK && !id)
 			ret = UBUS_STATUS_NO_DATA;
 		if (ret != UBUS_STATUS_OK) {
 			return ret;
 		}
 		ev->obj.id = id;
-		im->handlers.push_back(ev);
+		im->objects.push_back(&ev->obj);
+		im->event_objects.push_back(&ev->obj);
 	}
 
 	if (blob_buf_init(&b, 0) != 0) {
@@ -628,28 +735,205 @@ int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj)
 	if (blob_buf_init(&b, 0) != 0)
 		return UBUS_STATUS_NO_MEMORY;
 	blob_put_int32(&b, UBUS_ATTR_OBJID, obj->id);
-	int ret = sync_request(im, UBUS_MSG_REMOVE_OBJECT, 0, &b, nullptr);
+	// The DATA answer takes the object off the connection; a type id comes
+	// with it when this was the type's last object on the bus.
+	bool removed = false;
+	int ret = sync_request(im, UBUS_MSG_REMOVE_OBJECT, 0, &b, [&](Msg &m) {
+		if (!m.tb[UBUS_ATTR_OBJID])
+			return;
+		removed = true;
+		obj->id = 0;
+		forget_object(im, obj);
+		if (m.tb[UBUS_ATTR_OBJTYPE] && obj->type)
+			obj->type->id = 0;
+	});
+	if (ret == UBUS_STATUS_OK && !removed)
+		ret = UBUS_STATUS_NO_DATA;
+	return ret;
+}
+
+// The signature of a type: one table per method, one entry per announced
+// argument holding its blobmsg type number.
+static bool put_signature(struct blob_buf *b, const struct ubus_object_type *type)
+{
+	void *sig = blob_nest_start(b, UBUS_ATTR_SIGNATURE);
+	if (!sig)
+		return false;
+	for (int i = 0; type->methods && i < type->n_methods; i++) {
+		const struct ubus_method &m = type->methods[i];
+		void *tbl = blobmsg_open_table(b, m.name);
+		if (!tbl)
+			return false;
+		for (int j = 0; m.policy && j < m.n_policy; j++) {
+			if (m.mask && !(m.mask & (1ul << j)))
+				continue;
+			if (blobmsg_add_u32(b, m.policy[j].name, m.policy[j].type) != 0)
+				return false;
+		}
+		blobmsg_close_table(b, tbl);
+	}
+	blob_nest_end(b, sig);
+	return true;
+}
+
+// Adds one object; `anonymous` forces an object without path and type (an
+// event handler's).
+static int add_object(Impl *im, struct ubus_object *obj, bool anonymous)
+{
+	struct blob_buf &b = g_buf;
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	if (!anonymous && obj->name && obj->type) {
+		blob_put_string(&b, UBUS_ATTR_OBJPATH, obj->name);
+		if (obj->type->id)
+			blob_put_int32(&b, UBUS_ATTR_OBJTYPE, obj->type->id);
+		else if (!put_signature(&b, obj->type))
+			return UBUS_STATUS_INVALID_ARGUMENT;
+	}
+	uint32_t id = 0;
+	int ret = sync_request(im, UBUS_MSG_ADD_OBJECT, 0, &b, [&](Msg &m) {
+		if (!m.tb[UBUS_ATTR_OBJID])
+			return;
+		id = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+		if (m.tb[UBUS_ATTR_OBJTYPE] && obj->type && !anonymous)
+			obj->type->id = blob_get_u32(m.tb[UBUS_ATTR_OBJTYPE]);
+	});
 	if (ret != UBUS_STATUS_OK)
 		return ret;
-	auto &hs = im->handlers;
-	hs.erase(std::remove_if(hs.begin(), hs.end(), [obj](struct ubus_event_handler *h) { return &h->obj == obj; }),
-		 hs.end());
-	obj->id = 0;
+	if (!id)
+		return UBUS_STATUS_NO_DATA;
+	obj->id = id;
+	if (std::find(im->objects.begin(), im->objects.end(), obj) == im->objects.end())
+		im->objects.push_back(obj);
 	return UBUS_STATUS_OK;
+}
+
+int ubus_add_object(struct ubus_context *ctx, struct ubus_object *obj)
+{
+	if (!ctx || !obj)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return add_object(impl_of(ctx), obj, false);
+}
+
+int ubus_reconnect(struct ubus_context *ctx, const char *path)
+{
+	if (!ctx)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	Impl *im = impl_of(ctx);
+	uint32_t id = 0;
+	const int fd = open_bus(path, id);
+	if (fd < 0)
+		return UBUS_STATUS_CONNECTION_FAILED;
+	if (ctx->sock.fd >= 0)
+		close(ctx->sock.fd);
+	ctx->sock.fd = fd;
+	ctx->sock.eof = false;
+	ctx->sock.error = false;
+	ctx->local_id = id;
+	im->rx.clear();
+	im->discard = 0;
+	im->pending.clear();
+	// Every object comes back under a new id, its type's signature sent
+	// again; event registrations are left to the application.
+	const std::vector<struct ubus_object *> objs = im->objects;
+	for (struct ubus_object *o : objs)
+		if (o->type)
+			o->type->id = 0;
+	for (struct ubus_object *o : objs) {
+		o->id = 0;
+		add_object(im, o, is_event_object(im, o));
+	}
+	return UBUS_STATUS_OK;
+}
+
+static int do_lookup(Impl *im, const char *path, const DataFn &on_data)
+{
+	struct blob_buf &b = g_buf;
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	if (path)
+		blob_put_string(&b, UBUS_ATTR_OBJPATH, path);
+	return sync_request(im, UBUS_MSG_LOOKUP, 0, &b, on_data);
+}
+
+int ubus_lookup(struct ubus_context *ctx, const char *path, ubus_lookup_handler_t cb, void *priv)
+{
+	if (!ctx)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return do_lookup(impl_of(ctx), path, [&](Msg &m) {
+		if (!cb || !m.tb[UBUS_ATTR_OBJID] || !m.tb[UBUS_ATTR_OBJPATH] || !m.tb[UBUS_ATTR_OBJTYPE])
+			return;
+		struct ubus_object_data d = {};
+		d.id = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+		d.type_id = blob_get_u32(m.tb[UBUS_ATTR_OBJTYPE]);
+		d.path = blob_get_string(m.tb[UBUS_ATTR_OBJPATH]);
+		d.signature = m.tb[UBUS_ATTR_SIGNATURE];
+		cb(ctx, &d, priv);
+	});
+}
+
+int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
+{
+	if (!ctx || !path || !id)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return do_lookup(impl_of(ctx), path, [id](Msg &m) {
+		if (m.tb[UBUS_ATTR_OBJID])
+			*id = blob_get_u32(m.tb[UBUS_ATTR_OBJID]);
+	});
+}
+
+int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method, struct blob_attr *msg,
+		   ubus_data_handler_t cb, void *priv, int timeout, int fd)
+{
+	if (!ctx || !method)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (fd >= 0)
+		return UBUS_STATUS_NOT_SUPPORTED;
+	Impl *im = impl_of(ctx);
+	struct blob_buf &b = g_buf;
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	blob_put_int32(&b, UBUS_ATTR_OBJID, obj);
+	blob_put_string(&b, UBUS_ATTR_METHOD, method);
+	if (!blob_put(&b, UBUS_ATTR_DATA, msg ? blob_data(msg) : nullptr, msg ? static_cast<unsigned int>(blob_len(msg)) : 0))
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	struct ubus_request req = {};
+	INIT_LIST_HEAD(&req.list);
+	INIT_LIST_HEAD(&req.pending);
+	req.peer = obj;
+	req.seq = static_cast<uint16_t>(ctx->request_seq + 1);
+	req.data_cb = cb;
+	req.fd = -1;
+	req.ctx = ctx;
+	req.priv = priv;
+	return sync_request(im, UBUS_MSG_INVOKE, obj, &b, [&req](Msg &m) {
+		if (req.data_cb && m.tb[UBUS_ATTR_DATA])
+			req.data_cb(&req, UBUS_MSG_DATA, m.tb[UBUS_ATTR_DATA]);
+	}, timeout);
+}
+
+int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg)
+{
+	if (!ctx || !req || !msg)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	Impl *im = impl_of(ctx);
+	struct blob_buf &b = g_buf;
+	if (blob_buf_init(&b, 0) != 0)
+		return UBUS_STATUS_NO_MEMORY;
+	blob_put_int32(&b, UBUS_ATTR_OBJID, req->object);
+	if (!blob_put(&b, UBUS_ATTR_DATA, blob_data(msg), static_cast<unsigned int>(blob_len(msg))))
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (ctx->sock.eof || !send_msg(im, UBUS_MSG_DATA, req->seq, req->peer, b.head))
+		return UBUS_STATUS_NO_DATA;
+	return UBUS_STATUS_OK;
+}
+
+void ubus_complete_deferred_request(struct ubus_context *ctx, struct ubus_request_data *req, int ret)
+{
+	if (!ctx || !req)
+		return;
+	send_status(impl_of(ctx), req->seq, req->peer, ret, req->object);
 }
 
 } // extern "C"
 
-// Named objects, lookup and method calls: not served yet.
-extern "C" {
-int ubus_add_object(struct ubus_context *, struct ubus_object *) { return UBUS_STATUS_NOT_SUPPORTED; }
-int ubus_lookup(struct ubus_context *, const char *, ubus_lookup_handler_t, void *) { return UBUS_STATUS_NOT_SUPPORTED; }
-int ubus_lookup_id(struct ubus_context *, const char *, uint32_t *) { return UBUS_STATUS_NOT_SUPPORTED; }
-int ubus_invoke_fd(struct ubus_context *, uint32_t, const char *, struct blob_attr *, ubus_data_handler_t, void *, int, int)
-{
-	return UBUS_STATUS_NOT_SUPPORTED;
-}
-int ubus_send_reply(struct ubus_context *, struct ubus_request_data *, struct blob_attr *) { return UBUS_STATUS_NO_DATA; }
-void ubus_complete_deferred_request(struct ubus_context *, struct ubus_request_data *, int) {}
-int ubus_reconnect(struct ubus_context *, const char *) { return UBUS_STATUS_NOT_SUPPORTED; }
-}

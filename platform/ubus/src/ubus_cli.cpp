@@ -1,7 +1,10 @@
-// ubus: the bus tool. `listen` prints the events matching the given
-// patterns, `send` sends an event with a JSON object as its data, and
-// `send-raw` sends an event whose one attribute carries a file's bytes
-// unchanged (the way the wifi manager sends its fixed-size records).
+// ubus: the bus tool. `list` shows the objects on the bus (with -v their
+// methods), `call` calls a method with a JSON object as its arguments and
+// prints the replies, `wait_for` waits until objects are there, `listen`
+// prints the events matching the given patterns, `send` sends an event
+// with a JSON object as its data, and `send-raw` sends an event whose one
+// attribute carries a file's bytes unchanged (the way the wifi manager
+// sends its fixed-size records).
 
 #include <libubus.h>
 
@@ -23,6 +26,8 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 bool g_raw_hex = false;
+bool g_simple = false;
+bool g_verbose = false;
 
 void on_signal(int)
 {
@@ -42,6 +47,9 @@ int usage(const char *prog)
 		" -M <r|t>:\t\tMonitor only messages received (r) or sent (t) by the bus\n"
 		"\n"
 		"Commands:\n"
+		" - list [<path>]\t\t\tList objects\n"
+		" - call <path> <method> [<message>]\tCall an object method\n"
+		" - wait_for <object> [<object>...]\tWait for multiple objects to appear on ubus\n"
 		" - listen [<path>...]\t\t\tListen for events\n"
 		" - send <type> [<message>]\t\tSend an event\n"
 		" - send-raw <type> <file> [<name>]\tSend an event whose one attribute\n"
@@ -68,6 +76,153 @@ double now()
 }
 
 void serve(struct ubus_context *ctx, int timeout);
+
+// -v list: a method's arguments with the names of their types.
+void print_method(struct blob_attr *m)
+{
+	std::string line = "\t" + ubusjson::quote(blobmsg_name(m), strlen(blobmsg_name(m))) + ":{";
+	bool first = true;
+	struct blob_attr *arg;
+	size_t rem;
+	if (blobmsg_type(m) == BLOBMSG_TYPE_TABLE) {
+		blobmsg_for_each_attr(arg, m, rem) {
+			if (!blobmsg_check_attr_len(arg, false, rem))
+				break;
+			const char *type = "(unknown)";
+			if (blobmsg_type(arg) == BLOBMSG_TYPE_INT32) {
+				switch (blobmsg_get_u32(arg)) {
+				case BLOBMSG_TYPE_BOOL: type = "Boolean"; break;
+				case BLOBMSG_TYPE_INT32: type = "Integer"; break;
+				case BLOBMSG_TYPE_STRING: type = "String"; break;
+				case BLOBMSG_TYPE_ARRAY: type = "Array"; break;
+				case BLOBMSG_TYPE_TABLE: type = "Table"; break;
+				default: break;
+				}
+			}
+			line += (first ? "" : ",") + ubusjson::quote(blobmsg_name(arg), strlen(blobmsg_name(arg))) + ":\"" +
+				type + "\"";
+			first = false;
+		}
+	}
+	printf("%s}\n", line.c_str());
+}
+
+void on_object(struct ubus_context *, struct ubus_object_data *obj, void *)
+{
+	if (!g_verbose || g_simple) {
+		printf("%s\n", obj->path);
+		return;
+	}
+	printf("'%s' @%08x\n", obj->path, obj->id);
+	struct blob_attr *m;
+	size_t rem;
+	if (obj->signature)
+		blob_for_each_attr(m, obj->signature, rem)
+			if (blobmsg_check_attr_len(m, false, rem) && blob_is_extended(m))
+				print_method(m);
+}
+
+int cmd_list(struct ubus_context *ctx, const std::vector<std::string> &args)
+{
+	if (args.size() > 1)
+		return -1;
+	const int ret = ubus_lookup(ctx, args.empty() ? nullptr : args[0].c_str(), on_object, nullptr);
+	fflush(stdout);
+	return ret;
+}
+
+void on_reply(struct ubus_request *, int, struct blob_attr *msg)
+{
+	const std::string json = g_simple ? ubusjson::format_list(blob_data(msg), blob_len(msg), false)
+					  : ubusjson::format_indented(blob_data(msg), blob_len(msg));
+	printf("%s\n", json.c_str());
+	fflush(stdout);
+}
+
+// A failed call: in scripts (standard error not a terminal) the whole
+// command is repeated in the message and the status is 256 - n.
+int call_failed(const std::vector<std::string> &args, int n)
+{
+	if (g_simple)
+		return n;
+	if (isatty(STDERR_FILENO)) {
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(n));
+		return n;
+	}
+	std::string cmd = "ubus call ";
+	for (const std::string &a : args)
+		cmd += a + " ";
+	fprintf(stderr, "Command failed: %s(%s)\n", cmd.c_str(), ubus_strerror(n));
+	// A status beyond the known ones wraps around to a small one, which is
+	// reported once more in short.
+	const int code = (256 - n) & 0xff;
+	if (code > 0 && code < __UBUS_STATUS_LAST)
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(code));
+	return code;
+}
+
+int cmd_call(struct ubus_context *ctx, int timeout, const std::vector<std::string> &args)
+{
+	if (args.size() < 2 || args.size() > 3)
+		return -1;
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	int ret;
+	uint32_t id = 0;
+	if (args.size() == 3 && !ubusjson::add_object(&b, args[2])) {
+		ret = call_failed(args, UBUS_STATUS_PARSE_ERROR);
+	} else if ((ret = ubus_lookup_id(ctx, args[0].c_str(), &id)) != 0) {
+		if (!g_simple)
+			fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
+	} else if ((ret = ubus_invoke(ctx, id, args[1].c_str(), b.head, on_reply, nullptr, timeout * 1000)) != 0) {
+		ret = call_failed(args, ret);
+	}
+	blob_buf_free(&b);
+	return ret;
+}
+
+// wait_for: the names still missing.
+std::vector<std::string> g_missing;
+
+void tick_off(const char *path)
+{
+	for (size_t i = 0; i < g_missing.size(); i++)
+		if (g_missing[i] == path)
+			g_missing.erase(g_missing.begin() + static_cast<ptrdiff_t>(i--));
+	if (g_missing.empty())
+		g_stop = 1;
+}
+
+void on_listed(struct ubus_context *, struct ubus_object_data *obj, void *)
+{
+	tick_off(obj->path);
+}
+
+void on_object_added(struct ubus_context *, struct ubus_event_handler *, const char *, struct blob_attr *msg)
+{
+	static const struct blobmsg_policy pol = {"path", BLOBMSG_TYPE_STRING};
+	struct blob_attr *path;
+	if (blobmsg_parse(&pol, 1, &path, blob_data(msg), static_cast<unsigned int>(blob_len(msg))) == 0 && path)
+		tick_off(blobmsg_get_string(path));
+}
+
+int cmd_wait_for(struct ubus_context *ctx, int timeout, const std::vector<std::string> &args)
+{
+	if (args.empty())
+		return -1;
+	static struct ubus_event_handler added;
+	added = {};
+	added.cb = on_object_added;
+	g_missing = args;
+	int ret = ubus_register_event_handler(ctx, &added, "ubus.object.add");
+	if (!ret)
+		ret = ubus_lookup(ctx, nullptr, on_listed, nullptr);
+	if (ret)
+		return ret;
+	if (!g_missing.empty() && timeout > 0)
+		serve(ctx, timeout);
+	return g_missing.empty() ? 0 : UBUS_STATUS_TIMEOUT;
+}
 
 int cmd_listen(struct ubus_context *ctx, int timeout, bool simple, const std::vector<std::string> &patterns)
 {
@@ -303,7 +458,7 @@ int main(int argc, char **argv)
 	const char *socket = nullptr;
 	int timeout = 30;
 	bool timeout_set = false;
-	bool simple = false;
+	bool &simple = g_simple;
 	int opt;
 	while ((opt = getopt(argc, argv, "+s:t:Sxvm:M:")) != -1) {
 		switch (opt) {
@@ -321,6 +476,7 @@ int main(int argc, char **argv)
 			g_raw_hex = true;
 			break;
 		case 'v':
+			g_verbose = true;
 			break;
 		case 'm': {
 			const int t = type_by_name(optarg);
@@ -337,14 +493,18 @@ int main(int argc, char **argv)
 			g_monitor_dir = optarg[0];
 			break;
 		default:
-			return usage(prog);
+			usage(prog);
+			return 1;
 		}
 	}
-	if (optind >= argc)
-		return usage(prog);
+	if (optind >= argc) {
+		usage(prog);
+		return 1;
+	}
 	const std::string cmd = argv[optind];
 	const std::vector<std::string> args(argv + optind + 1, argv + argc);
-	if (cmd != "listen" && cmd != "send" && cmd != "send-raw" && cmd != "monitor")
+	if (cmd != "listen" && cmd != "send" && cmd != "send-raw" && cmd != "monitor" && cmd != "list" &&
+	    cmd != "call" && cmd != "wait_for")
 		return usage(prog);
 
 	struct sigaction sa = {};
@@ -361,7 +521,17 @@ int main(int argc, char **argv)
 		return 255;
 	}
 	int ret;
-	if (cmd == "listen")
+	if (cmd == "list") {
+		ret = cmd_list(ctx, args);
+		if (ret > 0 && !simple)
+			fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
+	} else if (cmd == "call") {
+		ret = cmd_call(ctx, timeout, args);
+	} else if (cmd == "wait_for") {
+		ret = cmd_wait_for(ctx, timeout, args);
+		if (ret > 0 && !simple)
+			fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
+	} else if (cmd == "listen")
 		ret = cmd_listen(ctx, timeout_set ? timeout : 0, simple, args);
 	else if (cmd == "send")
 		ret = cmd_send(ctx, args);
