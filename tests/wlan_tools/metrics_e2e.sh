@@ -62,4 +62,8 @@ util=$(query 'wifi_radio_channel_utilization_ratio{radio="wifi0"} * 100')
 [ "$util" = "$(db WLAN SLOT-0 CH_UTIL)" ] || fail "utilisation $util %, the database holds $(db WLAN SLOT-0 CH_UTIL)"
 count=$(query 'sum(wifi_stations)')
 [ "$count" = 3 ] || fail "$count stations in wifi_stations"
-echo "Prometheus: signal $sig dBm, mesh signal $mesh, utilisation $util %, $count stations: as in the database"
+up=$(query 'wlan_daemon_up')
+written=$(query 'wlan_daemon_station_writes_total')
+[ "$up/$written" = 1/3 ] || fail "daemon up $up, $written station records written (1 and 3 expected)"
+echo "Prometheus: signal $sig dBm, mesh signal $mesh, utilisation $util %, $count stations: as in the database;" \
+    "the daemon answers, 3 station records written"
