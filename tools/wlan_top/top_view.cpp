@@ -108,7 +108,7 @@ void Rates::update(const wlan_view::Snapshot &snap, const std::vector<Station> &
 {
     // A pass's counters belong to the pass's start when the daemon says it.
     const long long pass = status_number(snap, "pass.last_start");
-    const time_t at = pass > 0 ? static_cast<time_t>(pass) : snap.taken;
+    const time_t at = pass > 0 ? static_cast<time_t>(pass) : snap.now;
     std::map<std::string, Seen> next;
     auto see = [&](const std::string &key, const Num &v) {
         if (!v)
@@ -192,7 +192,7 @@ Screen layout(const wlan_view::Snapshot &snap, const Rates &rates, const ViewSta
     if (snap.status_ok) {
         const long long last = status_number(snap, "pass.last_start");
         head += "daemon up " + duration(status_number(snap, "uptime")) + ", last pass " +
-                (last > 0 ? duration(snap.taken - last) + " ago" : std::string("not yet")) + ", " +
+                (last > 0 ? duration(snap.now - last) + " ago" : std::string("not yet")) + ", " +
                 std::to_string(std::max(0LL, status_number(snap, "pass.done"))) + " passes";
     } else {
         head += "daemon not answering";
@@ -238,7 +238,7 @@ Screen layout(const wlan_view::Snapshot &snap, const Rates &rates, const ViewSta
         if (!state.filter.empty() && s.mac.find(state.filter) == std::string::npos &&
             s.ip.find(state.filter) == std::string::npos && s.ssid.find(state.filter) == std::string::npos)
             continue;
-        rows.push_back(station_row(s, rates, snap.taken));
+        rows.push_back(station_row(s, rates, snap.now));
     }
     const auto col = static_cast<std::size_t>(state.sort_column);
     std::stable_sort(rows.begin(), rows.end(), [&](const Row &a, const Row &b) {
@@ -279,7 +279,7 @@ std::string json(const wlan_view::Snapshot &snap, std::vector<std::string> &prob
     const std::vector<Station> sta = wlan_view::stations(snap, &problems);
     const std::vector<Radio> radios = wlan_view::radios(snap, &problems);
     auto num = [](const Num &v) { return v ? std::to_string(*v) : std::string("null"); };
-    std::string o = "{\n  \"ap_mac\": " + json_text(snap.ap_mac) + ",\n  \"time\": " + std::to_string(snap.taken) +
+    std::string o = "{\n  \"ap_mac\": " + json_text(snap.ap_mac) + ",\n  \"time\": " + std::to_string(snap.now) +
                     ",\n  \"daemon\": ";
     if (snap.status_ok) {
         o += "{";

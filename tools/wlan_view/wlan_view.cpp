@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -214,8 +215,15 @@ Snapshot take(const Options &opt)
     Snapshot snap;
     snap.taken = time(nullptr);
     read_tables(opt, snap);
+    snap.now = snap.taken;
     if (opt.status)
         read_status(opt, snap);
+    // The daemon's clock may not be this process's (a simulation's clock
+    // runs ahead, say): its start and uptime, or its last pass if later.
+    const StatusItem *start = snap.status_item("start_time"), *up = snap.status_item("uptime");
+    const StatusItem *pass = snap.status_item("pass.last_start");
+    if (snap.status_ok && start != nullptr && up != nullptr && start->number > 0)
+        snap.now = static_cast<time_t>(std::max(start->number + up->number, pass != nullptr ? pass->number : 0));
     read_events(opt, snap);
     return snap;
 }

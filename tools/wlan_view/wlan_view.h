@@ -59,6 +59,10 @@ struct Snapshot {
     std::vector<Key> sta, mesh, wlan;    // keys in name order
     bool status_ok = false;              // the daemon answered
     std::vector<StatusItem> status;
+    // The time by the daemon's clock (its start time plus its uptime, or its
+    // last pass's start if later) when it answered, else by this process's:
+    // the clock the tables' times are of.
+    time_t now = 0;
     std::vector<std::string> events;     // the last common-log lines, oldest first
     std::vector<std::string> problems;   // one line each: what could not be read
 
