@@ -63,7 +63,7 @@ sizes() {
         platform/sta/sta_pub platform/sta/sta_mon tools/wlan_top/wlan_top tools/wlan_metrics/wlan_metrics; do
         [ -f "$B/$f" ] || continue
         aarch64-linux-gnu-strip -o "$B/stripped/${f##*/}" "$B/$f"
-        printf '  %-8s %8d\n' "${f##*/}" "$(wc -c < "$B/stripped/${f##*/}")"
+        printf '  %-12s %8d\n' "${f##*/}" "$(wc -c < "$B/stripped/${f##*/}")"
     done
 }
 

@@ -193,7 +193,7 @@ done
     for p in $progs; do
         n=$(basename "$p")
         "$T/bin/strip" "$B/$p" "$S/$n"
-        printf '  %-8s %9d bytes\n' "$n" "$(wc -c <"$S/$n")"
+        printf '  %-12s %9d bytes\n' "$n" "$(wc -c <"$S/$n")"
     done
 } >"$B/sizes.txt"
 cat "$B/sizes.txt"
