@@ -6,6 +6,7 @@
 // associated.
 #include "exposition.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -36,12 +37,15 @@ public:
     {
         s_ += name;
         s_ += labels;
-        char num[40];
+        char num[40] = " ";
         // Whole numbers (nearly all) without the floating-point formatter.
-        if (v == std::trunc(v) && std::fabs(v) < 1e15)
-            std::snprintf(num, sizeof num, " %lld\n", static_cast<long long>(v));
-        else
-            std::snprintf(num, sizeof num, " %.15g\n", v);
+        if (v == std::trunc(v) && std::fabs(v) < 1e15) {
+            char *end = std::to_chars(num + 1, num + sizeof num - 1, static_cast<long long>(v)).ptr;
+            *end++ = '\n';
+            s_.append(num, static_cast<std::size_t>(end - num));
+            return;
+        }
+        std::snprintf(num, sizeof num, " %.15g\n", v);
         s_ += num;
     }
     static std::string label_text(std::initializer_list<std::pair<const char *, std::string>> labels)
@@ -66,6 +70,7 @@ public:
         return sep == ',' ? s + "}" : s;
     }
     std::string &text() { return s_; }
+    void reserve(std::size_t n) { s_.reserve(n); }
 
 private:
     std::string s_;
@@ -211,6 +216,8 @@ std::string exposition(const wlan_view::Snapshot &snap, bool with_stations, std:
 {
     Out o;
     const std::vector<Station> sta = wlan_view::stations(snap, problems);
+    // About 1250 bytes a station with every family, a few KiB for the rest.
+    o.reserve(8192 + (with_stations ? 1300 : 64) * sta.size());
     const std::vector<Radio> radios = wlan_view::radios(snap, problems);
 
     o.family("wlan_database_up", "gauge", "1 when the status database was read.");

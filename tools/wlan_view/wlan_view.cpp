@@ -21,6 +21,8 @@ constexpr const char *kWlanPrefix = "WLAN-";
 constexpr const char *kLogName = "WLAN_MODULE_DB_LOG";
 // A reader waits this long for a writer that holds the file exclusively.
 constexpr int kBusyMs = 1000;
+// Fields a station key usually has (room reserved for them at once).
+constexpr std::size_t kFieldsPerKey = 24;
 // The common log is read from its end, at most this much.
 constexpr long kLogTail = 16 * 1024;
 
@@ -80,8 +82,10 @@ bool read_rows(sqlite3 *db, Snapshot &snap, std::string &error)
                     continue;
                 std::vector<Key> &keys = *lists[i];
                 const auto *key = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
-                if (keys.empty() || keys.back().name != (key != nullptr ? key : ""))
+                if (keys.empty() || keys.back().name != (key != nullptr ? key : "")) {
                     keys.push_back({column(s, 0), {}});
+                    keys.back().fields.reserve(kFieldsPerKey);
+                }
                 keys.back().fields.emplace_back(column(s, 1), column(s, 2));
             }
             if (rc != SQLITE_DONE)
@@ -129,10 +133,10 @@ std::string text(const Key &k, std::string_view field)
 
 const std::string *Key::get(std::string_view field) const
 {
-    for (const auto &[name, value] : fields)
-        if (name == field)
-            return &value;
-    return nullptr;
+    // The fields are in name order (byte order, as SQLite's index keeps them).
+    auto it = std::lower_bound(fields.begin(), fields.end(), field,
+                               [](const auto &f, std::string_view name) { return f.first < name; });
+    return it != fields.end() && it->first == field ? &it->second : nullptr;
 }
 
 const StatusItem *Snapshot::status_item(std::string_view name) const
