@@ -264,13 +264,13 @@ const struct ubus_method test_methods[] = {
 	UBUS_METHOD("echo", on_call, echo_policy), UBUS_METHOD_NOARG("fail", on_call),
 	UBUS_METHOD("empty", on_call, empty_policy), UBUS_METHOD_NOARG("later", on_call),
 	UBUS_METHOD_NOARG("slow", on_call)};
-struct ubus_object_type test_type = UBUS_OBJECT_TYPE("test", test_methods);
+struct ubus_object_type test_type;
 
-// A type id is the bus's: one left from an earlier bus daemon would make
-// an untyped, unlisted object, so it is dropped.
+// (UBUS_OBJECT_TYPE is C only.) A type id is the bus's: one left from an
+// earlier bus daemon would make an untyped, unlisted object, so it is dropped.
 struct ubus_object test_object()
 {
-	test_type.id = 0;
+	test_type = {"test", 0, test_methods, int(ARRAY_SIZE(test_methods))};
 	return {{}, "test", 0, nullptr, &test_type, nullptr, false, test_methods, int(ARRAY_SIZE(test_methods))};
 }
 

@@ -61,46 +61,34 @@ typedef void (*ubus_lookup_handler_t)(struct ubus_context *ctx,
 				      struct ubus_object_data *obj,
 				      void *priv);
 
-#define UBUS_OBJECT_TYPE(_name, _methods)		\
-	{						\
-		.name = _name,				\
-		.id = 0,				\
-		.methods = _methods,			\
-		.n_methods = ARRAY_SIZE(_methods)	\
-	}
+/*
+ * Initialisers of a type and of its methods. As in the platform's header,
+ * the designators of UBUS_OBJECT_TYPE and UBUS_METHOD_MASK are not in
+ * member order, which C accepts and C++ refuses: C++ code fills those in
+ * by hand.
+ */
+#define UBUS_OBJECT_TYPE(_name, _methods)				\
+	{ .name = _name, .id = 0,					\
+	  .n_methods = ARRAY_SIZE(_methods), .methods = _methods }
 
-#define __UBUS_METHOD_BASE(_name, _handler, _mask, _tags)	\
-	.name = _name,						\
-	.handler = _handler,					\
-	.mask = _mask,						\
-	.tags = _tags
+#define __UBUS_METHOD_NOARG(_name, _handler, _tags)			\
+	.name = _name, .handler = _handler, .tags = _tags
 
-#define __UBUS_METHOD_NOARG(_name, _handler, _tags)		\
-	__UBUS_METHOD_BASE(_name, _handler, 0, _tags),		\
-	.policy = NULL,						\
-	.n_policy = 0
-
-#define __UBUS_METHOD(_name, _handler, _policy, _tags)		\
-	__UBUS_METHOD_BASE(_name, _handler, 0, _tags),		\
-	.policy = _policy,					\
-	.n_policy = ARRAY_SIZE(_policy)
-
-#define __UBUS_METHOD_MASK(_name, _handler, _policy, _mask, _tags)	\
-	__UBUS_METHOD_BASE(_name, _handler, _mask, _tags),		\
-	.policy = _policy,						\
-	.n_policy = ARRAY_SIZE(_policy)
+#define __UBUS_METHOD(_name, _handler, _policy, _tags)			\
+	__UBUS_METHOD_NOARG(_name, _handler, _tags),			\
+	.policy = _policy, .n_policy = ARRAY_SIZE(_policy)
 
 /* A method whose arguments are described by a blobmsg policy array. */
-#define UBUS_METHOD(_name, _handler, _policy)			\
+#define UBUS_METHOD(_name, _handler, _policy)				\
 	{ __UBUS_METHOD(_name, _handler, _policy, 0) }
-#define UBUS_METHOD_TAG(_name, _handler, _policy, _tags)	\
+#define UBUS_METHOD_TAG(_name, _handler, _policy, _tags)		\
 	{ __UBUS_METHOD(_name, _handler, _policy, _tags) }
 /* Only the policy entries whose bit is set in _mask are announced. */
-#define UBUS_METHOD_MASK(_name, _handler, _policy, _mask)	\
-	{ __UBUS_METHOD_MASK(_name, _handler, _policy, _mask, 0) }
-#define UBUS_METHOD_NOARG(_name, _handler)			\
+#define UBUS_METHOD_MASK(_name, _handler, _policy, _mask)		\
+	{ __UBUS_METHOD(_name, _handler, _policy, 0), .mask = _mask }
+#define UBUS_METHOD_NOARG(_name, _handler)				\
 	{ __UBUS_METHOD_NOARG(_name, _handler, 0) }
-#define UBUS_METHOD_TAG_NOARG(_name, _handler, _tags)		\
+#define UBUS_METHOD_TAG_NOARG(_name, _handler, _tags)			\
 	{ __UBUS_METHOD_NOARG(_name, _handler, _tags) }
 
 #define UBUS_TAG_STATUS		(1ul << 0)

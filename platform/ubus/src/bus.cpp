@@ -78,11 +78,19 @@ uint32_t Bus::add_client(uint32_t uid, uint32_t gid)
 	c.id = id;
 	c.uid = uid;
 	c.gid = gid;
-	// Names as the system knows them; the number where it knows none.
-	const struct passwd *pw = getpwuid(uid);
-	c.user = pw ? pw->pw_name : std::to_string(uid);
-	const struct group *gr = getgrgid(gid);
-	c.group = gr ? gr->gr_name : std::to_string(gid);
+	// Names as the system knows them (looked up once per id); the number
+	// where it knows none.
+	std::string &user = user_names_[uid], &group = group_names_[gid];
+	if (user.empty()) {
+		const struct passwd *pw = getpwuid(uid);
+		user = pw ? pw->pw_name : std::to_string(uid);
+	}
+	if (group.empty()) {
+		const struct group *gr = getgrgid(gid);
+		group = gr ? gr->gr_name : std::to_string(gid);
+	}
+	c.user = user;
+	c.group = group;
 	Buf b;
 	queue(c, UBUS_MSG_HELLO, 0, id, b.root(), b.root_len());
 	return id;

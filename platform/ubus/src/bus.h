@@ -119,6 +119,7 @@ private:
 	std::map<uint32_t, Type> types_;
 	std::map<std::string, uint32_t> paths_; // byte-wise order
 	uint64_t serial_ = 0;
+	std::map<uint32_t, std::string> user_names_, group_names_;
 	std::vector<Reg> regs_;                // sorted by pattern bytes
 	uint16_t event_seq_ = 0;
 	size_t monitors_ = 0;
