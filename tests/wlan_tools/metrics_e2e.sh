@@ -65,5 +65,15 @@ count=$(query 'sum(wifi_stations)')
 up=$(query 'wlan_daemon_up')
 written=$(query 'wlan_daemon_station_writes_total')
 [ "$up/$written" = 1/3 ] || fail "daemon up $up, $written station records written (1 and 3 expected)"
+# A daemon that does not answer (stopped): its object is there, the call
+# runs out of time; one line, status 1, the exposition says so.
+in=$(cat "$ST/inside-path")
+$SIM exec "$ST" sh -c "kill -STOP \$(cat $in/rrm.pid)"
+$SIM exec "$ST" "$inb/tools/wlan_metrics/wlan_metrics" >"$T/stopped.prom" 2>"$T/stopped.err"
+rc=$?
+$SIM exec "$ST" sh -c "kill -CONT \$(cat $in/rrm.pid)"
+[ $rc = 1 ] && grep -qx 'wlan_daemon_up 0' "$T/stopped.prom" &&
+    grep -q '^wlan_metrics: daemon not answering: wlan_module status' "$T/stopped.err" ||
+    fail "stopped daemon: exit $rc, $(cat "$T/stopped.err")"
 echo "Prometheus: signal $sig dBm, mesh signal $mesh, utilisation $util %, $count stations: as in the database;" \
-    "the daemon answers, 3 station records written"
+    "the daemon answers, 3 station records written; a stopped daemon: $(cat "$T/stopped.err")"
