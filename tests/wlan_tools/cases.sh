@@ -2,6 +2,9 @@
 # Plays cases.txt (see its head). Needs the build tree's dbctl, wlan_metrics,
 # wlan_top and ubusd in $B (the build folder), promtool and sqlite3.
 set -u
+for p in promtool sqlite3; do
+    command -v $p >/dev/null || { echo "skipped: $p is not installed (scripts/setup-deps.sh)"; exit 77; }
+done
 B=${RRM_BINARY_DIR:?}; HERE=$(dirname "$0")
 T=$(mktemp -d); trap 'kill $pids 2>/dev/null; rm -rf "$T"' EXIT
 pids=""; fails=0; n=0

@@ -3,6 +3,7 @@
 # stations, sorting, filtering, the key help, a resize to 80x24, and the
 # terminal given back after q and after SIGTERM.
 set -u
+command -v tmux >/dev/null || { echo "skipped: tmux is not installed (scripts/setup-deps.sh)"; exit 77; }
 B=${RRM_BINARY_DIR:?}; HERE=$(dirname "$0")
 T=$(mktemp -d); TM="tmux -S $T/tmux.sock"
 trap '$TM kill-server 2>/dev/null; rm -rf "$T"' EXIT
