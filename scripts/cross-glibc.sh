@@ -26,7 +26,7 @@ step() {
 
 deps() {
     ./scripts/setup-deps.sh g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static \
-        libc6:arm64 libstdc++6:arm64 libev-dev:arm64 libsqlite3-dev:arm64 \
+        libc6:arm64 libstdc++6:arm64 libev-dev:arm64 libsqlite3-dev:arm64 libncurses-dev:arm64 \
         libgtest-dev:arm64 libgmock-dev:arm64 busybox-static
 }
 
@@ -60,10 +60,10 @@ sizes() {
     mkdir -p "$B/stripped"
     echo "stripped sizes (bytes), in $B/stripped/:"
     for f in rrm/rrm platform/ubus/ubusd platform/ubus/ubus platform/statusdb/dbctl \
-        platform/sta/sta_pub platform/sta/sta_mon; do
+        platform/sta/sta_pub platform/sta/sta_mon tools/wlan_top/wlan_top tools/wlan_metrics/wlan_metrics; do
         [ -f "$B/$f" ] || continue
         aarch64-linux-gnu-strip -o "$B/stripped/${f##*/}" "$B/$f"
-        printf '  %-8s %8d\n' "${f##*/}" "$(wc -c < "$B/stripped/${f##*/}")"
+        printf '  %-12s %8d\n' "${f##*/}" "$(wc -c < "$B/stripped/${f##*/}")"
     done
 }
 

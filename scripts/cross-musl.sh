@@ -9,10 +9,10 @@
 #   zig/      the cross compiler (clang 19, libc++ 19, musl), from the npm
 #             package pinned in cmake/musl/package-lock.json (npm ci checks
 #             its integrity hash)
-#   apt/ src/ Debian's libev, SQLite and GoogleTest sources (apt-get source
+#   apt/ src/ Debian's libev, SQLite, GoogleTest and ncurses sources (apt-get source
 #             with a deb-src list and apt state of its own; /etc/apt is only
 #             read, never written)
-#   sysroot/  those three built for the target as static libraries
+#   sysroot/  those four built for the target as static libraries
 #   bin/      cc, c++, ar, ranlib, strip for the target
 #
 # Tests built on the simulator's harness need a dynamically linked daemon (the
@@ -74,7 +74,8 @@ APT="-o Dir::Etc::SourceList=$A/sources.list -o Dir::Etc::SourceParts=$A/sources
      -o Dir::State=$A/state -o Dir::State::Lists=$A/lists -o Dir::Cache=$A/cache
      -o Debug::NoLocking=1 -o APT::Sandbox::User=root"
 srcdir() { [ -d "$T/src" ] && find "$T/src" -mindepth 1 -maxdepth 1 -type d -name "$1-*" | head -n 1; }
-if [ -z "$(srcdir libev)" ] || [ -z "$(srcdir sqlite3)" ] || [ -z "$(srcdir googletest)" ]; then
+if [ -z "$(srcdir libev)" ] || [ -z "$(srcdir sqlite3)" ] || [ -z "$(srcdir googletest)" ] ||
+    [ -z "$(srcdir ncurses)" ]; then
     mkdir -p "$A/sources.list.d" "$A/state" "$A/lists/partial" "$A/cache/archives/partial" "$T/src"
     # The host's own Debian archives, as source archives.
     : >"$A/sources.list"
@@ -96,7 +97,9 @@ if [ -z "$(srcdir libev)" ] || [ -z "$(srcdir sqlite3)" ] || [ -z "$(srcdir goog
     # shellcheck disable=SC2086
     apt-get $APT -q update || log "some source indexes could not be read"
     # shellcheck disable=SC2086
-    (cd "$T/src" && apt-get $APT -q source libev sqlite3 googletest)
+    (cd "$T/src" && for p in libev sqlite3 googletest ncurses; do
+        [ -n "$(srcdir $p)" ] || apt-get $APT -q source $p || exit 1
+    done)
 fi
 CROSS_ENV="CC=$T/bin/cc CXX=$T/bin/c++ AR=$T/bin/ar RANLIB=$T/bin/ranlib STRIP=$T/bin/strip"
 
@@ -142,6 +145,24 @@ if [ ! -f "$SYSROOT/lib/libgtest.a" ]; then
     fi
 fi
 
+if [ ! -f "$SYSROOT/lib/libncurses.a" ]; then
+    log "building ncurses"
+    rm -rf "$T/deps/ncurses"
+    mkdir -p "$T/deps/ncurses"
+    # The library alone (no programs, no terminal database: the target's own
+    # is read at run time); its build-time helpers are compiled for the host.
+    # shellcheck disable=SC2086
+    (cd "$T/deps/ncurses" && env $CROSS_ENV CFLAGS=-O2 "$(srcdir ncurses)/configure" -q \
+        --host=$TARGET --build="$(uname -m)-linux-gnu" --with-build-cc=cc --prefix="$SYSROOT" \
+        --without-shared --with-normal --without-debug --without-cxx --without-cxx-binding \
+        --without-ada --without-manpages --without-progs --without-tests --disable-db-install \
+        --enable-overwrite --disable-stripping \
+        --with-terminfo-dirs=/etc/terminfo:/lib/terminfo:/usr/share/terminfo \
+        --with-default-terminfo-dir=/usr/share/terminfo &&
+        make -s -j "$JOBS" libs && make -s install.libs install.includes) >"$T/deps/ncurses.log" 2>&1 ||
+        { tail -n 40 "$T/deps/ncurses.log"; exit 1; }
+fi
+
 # --- the project ------------------------------------------------------------
 LAUNCHER=""
 if command -v ccache >/dev/null 2>&1; then
@@ -165,7 +186,7 @@ echo "cross-musl: not run here, the simulator preloads its pause shim into the" 
 S=$B/stripped
 rm -rf "$S"
 mkdir -p "$S"
-progs="rrm/rrm"
+progs="rrm/rrm tools/wlan_top/wlan_top tools/wlan_metrics/wlan_metrics"
 for f in $(cd "$B" && find platform -type f -perm -u+x ! -name '*.so*' | sort); do
     [ "$(head -c 4 "$B/$f" | od -An -c | tr -d ' ')" = '177ELF' ] && progs="$progs $f"
 done
@@ -174,7 +195,7 @@ done
     for p in $progs; do
         n=$(basename "$p")
         "$T/bin/strip" "$B/$p" "$S/$n"
-        printf '  %-8s %9d bytes\n' "$n" "$(wc -c <"$S/$n")"
+        printf '  %-12s %9d bytes\n' "$n" "$(wc -c <"$S/$n")"
     done
 } >"$B/sizes.txt"
 cat "$B/sizes.txt"

@@ -69,9 +69,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRRM_TESTS=OFF -DRRM_BENC
 # by-hand section uses. A component that is not in the tree yet (or does not
 # build) is left out, and the demo says so.
 TARGETS="simscen sim_pause rrm ubusd ubus_cli dbctl sta_pub sta_mon"
-if cmake --build build --target help 2>/dev/null | grep -q -w wlan_evt; then
-    TARGETS="$TARGETS wlan_evt"
-fi
+for t in wlan_evt wlan_top; do
+    if cmake --build build --target help 2>/dev/null | grep -q -w "$t"; then
+        TARGETS="$TARGETS $t"
+    fi
+done
 FAILED=""
 # shellcheck disable=SC2086
 if ! build $TARGETS; then

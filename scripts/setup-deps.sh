@@ -11,7 +11,8 @@ set -eu
 HOST_PKGS="build-essential cmake pkg-config clang libclang-rt-14-dev shellcheck
       libev-dev libev-libevent-dev libsqlite3-dev sqlite3
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      busybox-static faketime iproute2 util-linux procps psmisc"
+      busybox-static faketime iproute2 util-linux procps psmisc
+      libncurses-dev tmux prometheus prometheus-node-exporter curl"
 if [ $# -gt 0 ]; then PKGS="$*"; else PKGS=$HOST_PKGS; fi
 HOST_ARCH=$(dpkg --print-architecture)
 
