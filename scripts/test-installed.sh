@@ -12,8 +12,10 @@
 #
 # Everything lies in FOLDER: stand-ins/ (the stand-in build), prefix/ (the
 # installed platform), src/ (the copy of the tree), and the daemon's build
-# itself. The prefix lies inside the daemon's build so the simulated access
-# point reaches its programs wherever the build is.
+# itself. The prefix lies inside the daemon's build, whose programs find its
+# libraries relative to themselves ($ORIGIN), so the simulated access point,
+# which mounts the build elsewhere and hides the host's /tmp, reaches them
+# wherever the build is.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${1:-$ROOT/build-installed}
@@ -50,7 +52,8 @@ mkdir -p "$OUT/src"
 [ ! -e "$OUT/src/platform" ]
 # shellcheck disable=SC2086
 cmake -S "$OUT/src" -B "$OUT" -DCMAKE_BUILD_TYPE= $LAUNCH \
-    -DRRM_PLATFORM=system -DCMAKE_PREFIX_PATH="$PREFIX" -DRRM_BENCH=OFF > "$OUT/daemon.log"
+    -DRRM_PLATFORM=system -DCMAKE_PREFIX_PATH="$PREFIX" -DRRM_BENCH=OFF \
+    -DCMAKE_BUILD_RPATH_USE_ORIGIN=ON > "$OUT/daemon.log"
 cmake --build "$OUT" -j "$JOBS" >> "$OUT/daemon.log"
 
 # Nothing of the stand-ins was compiled into the daemon's build.
