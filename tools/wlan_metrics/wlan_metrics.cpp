@@ -82,12 +82,7 @@ int main(int argc, char **argv)
             return 0;
         } else if (a == "--no-stations") {
             stations = false;
-        } else if (a == "--db" && has) {
-            opt.db_path = argv[++i];
-        } else if (a == "--ap" && has) {
-            opt.ap_mac = argv[++i];
-        } else if (a == "-s" && has) {
-            opt.bus_socket = argv[++i];
+        } else if (wlan_view::take_source_option(opt, argc, argv, i)) {
         } else if (a == "--textfile" && has) {
             textfile = argv[++i];
         } else if (a == "--every" && has) {

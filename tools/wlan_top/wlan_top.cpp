@@ -166,12 +166,7 @@ int main(int argc, char **argv)
             once = true;
         } else if (a == "--json") {
             json = true;
-        } else if (a == "--db" && has) {
-            opt.db_path = argv[++i];
-        } else if (a == "--ap" && has) {
-            opt.ap_mac = argv[++i];
-        } else if (a == "-s" && has) {
-            opt.bus_socket = argv[++i];
+        } else if (wlan_view::take_source_option(opt, argc, argv, i)) {
         } else if (a == "-d" && has) {
             period = std::strtod(argv[++i], &end);
             if (*end != '\0' || !std::isfinite(period) || period < 0.1 || period > 3600) {

@@ -365,6 +365,18 @@ std::vector<Radio> radios(const Snapshot &snap, std::vector<std::string> *proble
     return out;
 }
 
+bool take_source_option(Options &opt, int argc, char **argv, int &i)
+{
+    if (i + 1 >= argc)
+        return false;
+    const std::string_view a = argv[i];
+    std::string *into = a == "--db" ? &opt.db_path : a == "--ap" ? &opt.ap_mac : a == "-s" ? &opt.bus_socket : nullptr;
+    if (into == nullptr)
+        return false;
+    *into = argv[++i];
+    return true;
+}
+
 std::string json_text(std::string_view v)
 {
     std::string out = "\"";

@@ -50,6 +50,11 @@ struct Options {
     bool status = true;       // ask the daemon
 };
 
+// The options both tools take for where to read: --db FILE, --ap MAC and
+// -s SOCKET. True (and I moved past the value) when ARGV[I] is one of them
+// and has its value.
+bool take_source_option(Options &opt, int argc, char **argv, int &i);
+
 // Everything read at one moment.
 struct Snapshot {
     time_t taken = 0;
