@@ -67,7 +67,7 @@ bool read_rows(sqlite3 *db, Snapshot &snap, std::string &error)
     // Per table, keys in name order and each key's fields in name order: the
     // order of the indexes, so nothing is sorted.
     const char *sql =
-        "SELECT k.name, f.name, f.value FROM db_table t JOIN db_key k ON k.table_id = t.id"
+        "SELECT k.name, f.name, f.value, k.id FROM db_table t JOIN db_key k ON k.table_id = t.id"
         "  JOIN db_field f ON f.key_id = k.id WHERE t.name = ?1 ORDER BY k.name, f.name";
     const char *exists = "SELECT 1 FROM db_table WHERE name = ?1";
     for (int i = 0; i < 3; ++i) {
@@ -76,13 +76,15 @@ bool read_rows(sqlite3 *db, Snapshot &snap, std::string &error)
                 return fail();
             sqlite3_bind_text(s, 1, names[i].c_str(), -1, SQLITE_STATIC);
             int rc;
+            sqlite3_int64 last_key = -1;
             while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
                 *have[i] = true;
                 if (q == exists)
                     continue;
                 std::vector<Key> &keys = *lists[i];
-                const auto *key = reinterpret_cast<const char *>(sqlite3_column_text(s, 0));
-                if (keys.empty() || keys.back().name != (key != nullptr ? key : "")) {
+                // A key's rows come together: its name is read once, at its first.
+                if (const sqlite3_int64 id = sqlite3_column_int64(s, 3); keys.empty() || id != last_key) {
+                    last_key = id;
                     keys.push_back({column(s, 0), {}});
                     keys.back().fields.reserve(kFieldsPerKey);
                 }
