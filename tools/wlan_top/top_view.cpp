@@ -79,9 +79,12 @@ std::string line_of(const std::vector<std::string> &cells, const std::vector<int
                     const std::vector<Column> &cols)
 {
     std::string out;
-    for (int i : shown)
-        out += (out.empty() ? "" : " ") + fit(cells[static_cast<std::size_t>(i)], cols[static_cast<std::size_t>(i)].width,
-                                              cols[static_cast<std::size_t>(i)].numeric);
+    for (int i : shown) {
+        const auto c = static_cast<std::size_t>(i);
+        if (!out.empty())
+            out += ' ';
+        out += fit(cells[c], cols[c].width, cols[c].numeric);
+    }
     return out;
 }
 
