@@ -18,6 +18,7 @@
 #include "conf_init.h"
 #include "write_rates.h"
 #include "wlan.h"
+#include "association.h"
 
 namespace {
 
@@ -26,28 +27,6 @@ double now_us()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
-sta_module_msg association(int i)
-{
-    sta_module_msg m;
-    memset(&m, 0, sizeof m);
-    m.op = STA_MODULE_NOTIFY;
-    m.info.type = STA_ASSO;
-    const unsigned char mac[6] = {0x02, 0x00, static_cast<unsigned char>(i >> 24),
-                                  static_cast<unsigned char>(i >> 16),
-                                  static_cast<unsigned char>(i >> 8),
-                                  static_cast<unsigned char>(i)};
-    memcpy(m.info.mac, mac, 6);
-    snprintf(m.info.iface, sizeof m.info.iface, "wlan-%d-%d", 1 + i % 2, 1 + i % 8);
-    snprintf(m.info.ssid, sizeof m.info.ssid, "%s", "BenchNet");
-    snprintf(m.info.security, sizeof m.info.security, "%s", "WPA2-PSK");
-    m.info.vid = 1;
-    m.info.authentication = 1;
-    m.info.band_id = BAND_ID_5G;
-    m.info.rssi = 40;
-    m.info.channel = 36;
-    return m;
 }
 
 void create_tables()
@@ -98,7 +77,7 @@ int main(int argc, char **argv)
     latency.reserve(static_cast<size_t>(count));
     const double t0 = now_us();
     for (int i = 0; i < count; ++i) {
-        sta_module_msg m = association(i);
+        sta_module_msg m = bench_association(i, 0x02);
         const double a = now_us();
         sta_evt_proc(&m, nullptr);
         latency.push_back(now_us() - a);

@@ -26,6 +26,7 @@
 #include "exposition.h"
 #include "statusdb.h"
 #include "top_view.h"
+#include "../event_path/association.h"
 #include "wlan.h"
 #include "wlan_view.h"
 #include "write_rates.h"
@@ -150,26 +151,6 @@ pid_t start_reader()
     return pid;
 }
 
-sta_module_msg association(int i)
-{
-    sta_module_msg m;
-    memset(&m, 0, sizeof m);
-    m.op = STA_MODULE_NOTIFY;
-    m.info.type = STA_ASSO;
-    const unsigned char mac[6] = {0x06, 0x00, static_cast<unsigned char>(i >> 24), static_cast<unsigned char>(i >> 16),
-                                  static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
-    memcpy(m.info.mac, mac, 6);
-    snprintf(m.info.iface, sizeof m.info.iface, "wlan-%d-%d", 1 + i % 2, 1 + i % 8);
-    snprintf(m.info.ssid, sizeof m.info.ssid, "%s", "BenchNet");
-    snprintf(m.info.security, sizeof m.info.security, "%s", "WPA2-PSK");
-    m.info.vid = 1;
-    m.info.authentication = 1;
-    m.info.band_id = BAND_ID_5G;
-    m.info.rssi = 40;
-    m.info.channel = 36;
-    return m;
-}
-
 constexpr int kEventStations = 1024;
 
 double p99(std::vector<double> v)
@@ -247,7 +228,7 @@ int main(int argc, char **argv)
         }
         for (int i = 0; i < per_round; ++i) {
             // 1024 stations at most: the size the exposition's goal is set for.
-            sta_module_msg m = association(next++ % kEventStations);
+            sta_module_msg m = bench_association(next++ % kEventStations, 0x06);
             const double a = now_ms();
             sta_evt_proc(&m, nullptr);
             (with_reader ? read : alone).push_back((now_ms() - a) * 1000);
